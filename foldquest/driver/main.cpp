@@ -1,0 +1,41 @@
+// foldquest: one inversion from start to end.
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+
+#include "foldquest/driver/startup.hpp"
+#include "foldquest/input/choose.hpp"
+#include "foldquest/input/user_input.hpp"
+
+int main() {
+  ff::Reader standard_input("-", std::cin);
+  fq::Session session(standard_input);
+  try {
+    fq::startup(session);
+  } catch (const ff::InputError& e) {
+    ff::console().flush();
+    std::fprintf(stderr, "foldquest: input error: %s\n", e.what());
+    return 2;
+  }
+
+  // Whole seconds of a monotonic clock, truncated.
+  const auto tstart = std::chrono::steady_clock::now();
+  // From here on the run state is only read.
+  const fq::RunState& state = session.state;
+  const std::int64_t nmodels = fq::choose_method(state, session.results);
+  const auto tend = std::chrono::steady_clock::now();
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(tend - tstart).count();
+
+  ff::say(ff::Line() << "Ran " << static_cast<std::int64_t>(nmodels) << " models in "
+                     << static_cast<int>(seconds) << " seconds.");
+  session.results.close();
+  fq::say("Finished");
+
+  // Keep a console window open until Enter; a closed standard input is fine
+  // here, the run is complete.
+  try {
+    standard_input.read_nothing("the final Enter");
+  } catch (const ff::InputError&) {
+  }
+  return 0;
+}

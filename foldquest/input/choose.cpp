@@ -1,0 +1,55 @@
+#include "foldquest/input/choose.hpp"
+
+#include <array>
+
+namespace fq {
+namespace {
+
+// Fault models by code.  Entries arrive with their models.
+constexpr std::array<FaultModel, 0> kFaultModels{};
+
+// Methods by code.  Entries arrive with their methods.
+constexpr std::array<Method, 0> kMethods{};
+
+}  // namespace
+
+const FaultModel* find_fault_model(int faulttype) {
+  for (const auto& f : kFaultModels)
+    if (f.code == faulttype) return &f;
+  return nullptr;
+}
+
+const Method* find_method(int method) {
+  for (const auto& m : kMethods)
+    if (m.code == method) return &m;
+  return nullptr;
+}
+
+void choose_fault_options(Session& session) {
+  if (const auto* f = find_fault_model(session.state.options.faulttype)) {
+    f->options(session);
+  } else {
+    ff::say(ff::Line() << "Error: Unrecognized Fault Type");
+  }
+}
+
+void choose_method_options(Session& session) {
+  if (const auto* m = find_method(session.state.options.method)) {
+    m->options(session);
+  } else {
+    ff::say(ff::Line() << "Error: Unrecognized Method");
+  }
+}
+
+std::int64_t choose_method(const RunState& state, ff::Sink& results) {
+  if (const auto* m = find_method(state.options.method)) return m->run(state, results);
+  return state.parameters.nmodels;
+}
+
+void choose_fault_model(const RunState& state, double& output, std::span<const double> params) {
+  // Looked up per call: the table is tiny and constant, and the model run
+  // dwarfs the search.
+  if (const auto* f = find_fault_model(state.options.faulttype)) f->run_model(state, output, params);
+}
+
+}  // namespace fq

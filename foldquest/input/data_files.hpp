@@ -1,0 +1,22 @@
+// Readers of the data files and the parameter file.  Each asks for its file
+// name on the options stream and fills its part of the run state.
+//
+// Data files hold one point (or one dip) per line; blank lines are skipped.
+// A value that cannot be read ends the run with an input error naming the
+// file and the line.
+#pragma once
+
+#include "foldquest/input/session.hpp"
+
+namespace fq {
+
+void readbeds(Session& s);
+void readdips(Session& s);
+void readterraces(Session& s);
+void readfaultpts(Session& s);
+void readparams(Session& s);
+
+// Throws the parameter-file error held back by the first reading, if any.
+void raise_pending_params_error(Session& s);
+
+}  // namespace fq

@@ -1,0 +1,32 @@
+// The start-up session: the run state being filled, the input streams and
+// the results file.  Used on the main thread only, before the method runs.
+#pragma once
+
+#include <memory>
+#include <optional>
+
+#include "foldquest/driver/run_state.hpp"
+#include "freeformat/reader.hpp"
+#include "freeformat/writer.hpp"
+
+namespace fq {
+
+struct Session {
+  explicit Session(ff::Reader& standard_input) : console_in(standard_input) {}
+
+  RunState state;
+  ff::Reader& console_in;                      // standard input (the source question)
+  std::unique_ptr<ff::Reader> options_file;    // open in file mode
+  ff::Sink results;                            // the results file, opened by geterrsfile
+
+  // A parameter-file error that the dialogue may still make irrelevant: the
+  // slip sense and increment of a first reading that a fit-type-5 second
+  // reading will replace.
+  std::optional<ff::InputError> pending_params_error;
+  int params_readings = 0;
+
+  // The options stream: the options file in file mode, else standard input.
+  ff::Reader& opts() { return options_file ? *options_file : console_in; }
+};
+
+}  // namespace fq
