@@ -142,7 +142,8 @@ void readfaultpts(Session& s) {
 
 void readparams(Session& s) {
   auto& p = s.state.parameters;
-  auto in = ff::Reader::open_file(ask_existing_file(s.opts(), "Input Parameter File Name (with extension)"));
+  s.params_file = ask_existing_file(s.opts(), "Input Parameter File Name (with extension)");
+  auto in = ff::Reader::open_file(s.params_file);
   ++s.params_readings;
   // A later reading replaces everything, including an error held back.
   s.pending_params_error.reset();

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "foldquest/driver/run_state.hpp"
 #include "freeformat/reader.hpp"
@@ -24,6 +25,7 @@ struct Session {
   // reading will replace.
   std::optional<ff::InputError> pending_params_error;
   int params_readings = 0;
+  std::string params_file;  // name given at the last reading of the parameter file
 
   // The options stream: the options file in file mode, else standard input.
   ff::Reader& opts() { return options_file ? *options_file : console_in; }

@@ -3,8 +3,14 @@
 set -u
 exe=$1; case_dir=$2; work=$3
 rm -rf "$work" && mkdir -p "$work"
+# Shared data files first, then the case's own.
+common="$(dirname "$case_dir")/../common"
+if [ -d "$common" ]; then cp -r "$common/." "$work/"; fi
 if [ -d "$case_dir/files" ]; then cp -r "$case_dir/files/." "$work/"; fi
 cd "$work" || exit 1
+# The parallel methods print their thread count: fix it so that transcripts
+# do not depend on the machine.
+export OMP_NUM_THREADS=2
 "$exe" < "$case_dir/stdin" > actual.stdout 2> actual.stderr
 status=$?
 fail=0
