@@ -1,0 +1,128 @@
+// Trishear over a straight ramp: the kinematic kernels.
+//
+// How to call (model run):
+//   1. Put the data into the fault-tip frame (TipFrame::to_ze, cov_to_ze).
+//   2. Build the constants of one restoration once per slip value:
+//        const TrishearStr k(v0, m, total_slip, increment, povers, s);
+//   3. Move the data in place, allocating nothing:
+//        trishear_func(k, ptsze, cbed);    // cbed empty: positions only, no Jacobian
+//        trishear_func_dip(k, dipposze, dipsze, sigma_dip_array);
+//      or one item at a time with trishear_point / trishear_dip.
+//   4. Each returns false when a point needed more than max_steps_per_point
+//      loop passes (a slip increment of 0, or far too small for the slip);
+//      such a point is set to NaN and the model should be treated as failed.
+//      With |total_slip| / |increment| below max_steps_per_point this never
+//      happens.
+//   5. Positions come back relative to the tip at the start of the call, in
+//      the same frame; take them back with TipFrame::to_xy and cov_to_xy.
+// The functions read only their arguments and may run on any number of
+// threads at once, each on its own arrays.
+//
+// The zone step alone (TrishearZone) is exposed for the other trishear
+// models, which move points through the same velocity field.
+//
+// Notation (fault-tip frame, lengths in data units, angles in radians):
+//   zeta, eta  point relative to the current (moving) tip; zeta up-dip along
+//              the ramp, eta positive into the hanging wall
+//   v0         signed slip per step used as the velocity scale of the field
+//   increment  signed slip per step (counts slip, advances the tip)
+//   total_slip signed slip to apply; same sign as increment in model runs
+//   m          tan(phi), slope of the zone boundaries eta = +-m zeta
+//   povers     P/S: the tip advances povers per unit slip along +zeta
+//   s          shape exponent of the field (s = 1: linear field)
+//   r          |eta| / (m zeta), 0 on the fault's extension, 1 on a boundary
+//   sgn        +1 for eta >= 0, else -1
+//   C          2x2 position covariance in the (zeta, eta) frame
+//   theta      dip in the fault-tip frame; sigma its one-sigma uncertainty
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "foldquest/math/vec2.hpp"
+
+namespace fq {
+
+// A loop pass is a rigid move or a step of one increment.  A point needs
+// about |total_slip| / |increment| + 2; this limit only stops a run whose
+// increment is 0 or absurdly small for its slip.
+inline constexpr std::int64_t max_steps_per_point = 100'000'000;
+
+// The trishear velocity field of one step of `increment` slip, with its
+// per-call constants computed once.  Valid (defined) only where zeta > 0,
+// m > 0 and s > 0; the callers route every other point elsewhere.
+class TrishearZone {
+ public:
+  TrishearZone(double v0, double m, double increment, double s);
+
+  // True when the field is defined at all: m > 0 and s > 0 (false for NaN).
+  bool defined() const { return defined_; }
+
+  // Displacement of a point by the field in one step, WITHOUT the tip's
+  // advance (subtract povers*increment from x for the motion relative to the
+  // advancing tip).  When `jac` is not null it receives the step's Jacobian
+  // J = [[1 - a, b], [c, 1 + a]] for C := J C J^T.  Requires zeta > 0.
+  Vec2 displacement(Vec2 p, Mat2* jac) const;
+
+  // Dip rotation and uncertainty factor of one step at position p (which
+  // the caller moves itself): sigma first, then theta, both from the values
+  // at the start of the step.  Requires zeta > 0.
+  void rotate_dip(Vec2 p, double& theta, double& sigma) const;
+
+ private:
+  double v0_, m_, increment_, s_;
+  double half_v0_, eta_coef_, two_s_, two_s_m_, m_inc_, sqrt_m_;
+  double e1_, e2_, e3_, d2_, d3_;  // exponents 1/s, (s+1)/s, (1-s)/s, (s+1)/(2s), (1-s)/(2s)
+  double p3_near_fault_, q3_near_fault_;  // r^e3, r^d3 at the floor ratio (used only for s > 1)
+  bool singular_at_fault_;               // s > 1: e3 < 0, r^e3 unbounded as r -> 0
+  bool defined_;
+};
+
+// The constants of one kernel call.
+class TrishearStr {
+ public:
+  TrishearStr(double v0, double m, double total_slip, double increment, double povers, double s);
+
+  const TrishearZone& zone() const { return zone_; }
+  double v0() const { return v0_; }
+  double m() const { return m_; }
+  double total_slip() const { return total_slip_; }
+  double increment() const { return increment_; }
+  double povers() const { return povers_; }
+  double s() const { return s_; }
+
+ private:
+  friend struct TrishearStrKernel;
+  TrishearZone zone_;
+  double v0_, m_, total_slip_, increment_, povers_, s_;
+  double abs_total_;       // T = |total_slip|
+  bool restoring_;         // slip_sign = -1 (v0 < 0)
+  double tip_advance_;     // povers * increment, the tip's advance per zone step
+  double final_shift_;     // total_slip * povers, back to the starting tip
+};
+
+// One point through the whole slip; `cov` (may be null) becomes J C J^T at
+// each zone step.  Returns false when the step limit was reached (the point
+// and its covariance are then NaN).
+bool trishear_point(const TrishearStr& k, Vec2& p, Mat2* cov);
+
+// One dip: its position `pos`, its dip `theta` and its uncertainty `sigma`
+// (radians, fault-tip frame) through the whole slip.
+bool trishear_dip(const TrishearStr& k, Vec2& pos, double& theta, double& sigma);
+
+// Every point of `ptsze` through the slip.  `cbed` is empty (no covariance,
+// no Jacobian computed) or holds one matrix per point (else
+// std::invalid_argument).  Returns false when any point hit the step limit.
+bool trishear_func(const TrishearStr& k, std::span<Vec2> ptsze, std::span<Mat2> cbed);
+bool trishear_func(std::span<Vec2> ptsze, double v0, double m, double total_slip,
+                   double increment, double povers, double s, std::span<Mat2> cbed);
+
+// Every dip through the slip: positions, dips and uncertainties have one
+// entry per dip (else std::invalid_argument).
+bool trishear_func_dip(const TrishearStr& k, std::span<Vec2> dipposze, std::span<double> dipsze,
+                       std::span<double> sigma_dip_array);
+bool trishear_func_dip(std::span<Vec2> dipposze, std::span<double> dipsze, double v0, double m,
+                       double total_slip, double increment, double povers, double s,
+                       std::span<double> sigma_dip_array);
+
+}  // namespace fq
