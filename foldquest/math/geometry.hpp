@@ -123,7 +123,7 @@ class GridError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// n_vals of one parameter.  May be 0 or negative (an upper bound below the
+// n_vals of one parameter; 1 when the bounds are equal, whatever the step.  May be 0 or negative (an upper bound below the
 // lower bound); throws GridError when the ratio is not finite or the count
 // does not fit 64 bits.  `index` (1-based) names the parameter in the message.
 std::int64_t grid_count(double min, double max, double step, int index);
