@@ -8,11 +8,11 @@
 //        trishear_func(k, ptsze, cbed);    // cbed empty: positions only, no Jacobian
 //        trishear_func_dip(k, dipposze, dipsze, sigma_dip_array);
 //      or one item at a time with trishear_point / trishear_dip.
-//   4. Each returns false when a point needed more than max_steps_per_point
-//      loop passes (a slip increment of 0, or far too small for the slip);
-//      such a point is set to NaN and the model should be treated as failed.
-//      With |total_slip| / |increment| below max_steps_per_point this never
-//      happens.
+//   4. Each returns false when the call would need max_steps_per_point or
+//      more zone steps per point (|total_slip| / |increment|: an increment of
+//      0, or absurdly small for the slip); the points (and their covariances,
+//      dips and uncertainties) are then set to NaN and the model should be
+//      treated as failed.  Any real run is far below the limit.
 //   5. Positions come back relative to the tip at the start of the call, in
 //      the same frame; take them back with TipFrame::to_xy and cov_to_xy.
 // The functions read only their arguments and may run on any number of
@@ -43,9 +43,9 @@
 
 namespace fq {
 
-// A loop pass is a rigid move or a step of one increment.  A point needs
-// about |total_slip| / |increment| + 2; this limit only stops a run whose
-// increment is 0 or absurdly small for its slip.
+// A zone point takes about |total_slip| / |increment| steps.  A call whose
+// ratio reaches this limit is refused (its points become NaN) instead of
+// running for hours or for ever (an increment of 0).
 inline constexpr std::int64_t max_steps_per_point = 100'000'000;
 
 // The trishear velocity field of one step of `increment` slip, with its
@@ -99,6 +99,7 @@ class TrishearStr {
   bool restoring_;         // slip_sign = -1 (v0 < 0)
   double tip_advance_;     // povers * increment, the tip's advance per zone step
   double final_shift_;     // total_slip * povers, back to the starting tip
+  bool step_count_ok_;     // |total_slip| / |increment| < max_steps_per_point
 };
 
 // One point through the whole slip; `cov` (may be null) becomes J C J^T at

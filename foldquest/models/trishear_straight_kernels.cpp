@@ -1,0 +1,337 @@
+// Trishear over a straight ramp: point and dip kernels.
+//
+// Notation (every length in data units, every angle in radians):
+//   (zeta, eta)  position in the fault-tip frame relative to the CURRENT tip;
+//                zeta along the ramp, positive up-dip (the direction in which
+//                the tip propagates), eta across it, positive into the
+//                hanging wall.  The kernels return positions relative to the
+//                tip at the START of the call.
+//   v0           signed slip per step used as the velocity scale of the field
+//   inc          signed slip per step: counts slip, advances the tip, and
+//                scales the first-order uncertainty terms (v0 = inc in runs)
+//   S            signed slip applied so far to the point (starts at 0)
+//   total        signed slip to apply; T = |total|
+//   rem          total - S, the signed slip still to apply
+//   m            tan(phi) > 0, slope of the zone boundaries eta = +-m zeta
+//   P            povers: the tip advances P per unit slip along +zeta
+//   s            shape exponent of the velocity field (> 0)
+//   r            |eta| / (zeta m): 0 on the fault's extension, 1 on a boundary
+//   sgn          +1 for eta >= 0, -1 below
+//   p1, p2, p3   r^(1/s), r^((s+1)/s), r^((1-s)/s)
+//   q2, q3       r^((s+1)/(2s)), r^((1-s)/(2s))
+//   C            2x2 position covariance in the (zeta, eta) frame
+//   theta        dip in the fault-tip frame, sigma its one-sigma uncertainty
+//   hw, fw       one-shot flags: the rigid hanging-wall / footwall move has
+//                been applied to this point
+//
+// Domains, tested in this order on the position relative to the current tip:
+//   hanging wall   eta > 0, not hw, eta >= m zeta
+//   footwall       not fw, eta <= -(m zeta)
+//   zone           zeta > 0 (and m > 0, s > 0): the trishear field is defined
+//   rigid side     anything else: a point whose flag is already set and that
+//                  lies at or behind the tip (zeta <= 0), or any point left
+//                  over when m <= 0 or s <= 0.  The field is not defined
+//                  there (it divides by zeta and takes powers of a negative
+//                  ratio), and behind the tip the material moves rigidly, so
+//                  the point takes one step of inc (at most rem) with the
+//                  velocity of its side: hanging wall (eta > 0) 1 - P along
+//                  zeta, footwall -P; then it is classified again.
+//
+// The velocity field of one zone step (from the values at the step's start):
+//   v_zeta = (v0/2)(sgn p1 + 1) - P inc        (relative to the advancing tip)
+//   v_eta  = (v0/2)(m/(s+1))(p2 - 1)
+//   J = [[1 - a, b], [c, 1 + a]],   a = sgn inc/(2 s zeta) p1,
+//       b = inc/(2 s m zeta) p3,     c = -(m inc/(2 s zeta)) p2,
+//   C := (J C) J^T.
+// J is the exact derivative of the step's map when v0 = inc.
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <type_traits>
+
+#include "foldquest/models/trishear_straight.hpp"
+
+namespace fq {
+
+namespace {
+
+// With s > 1 the shear rate of the field across the fault's extension
+// (d v_zeta / d eta ~ r^((1-s)/s)) grows without bound as r -> 0, and exactly
+// on the extension (r = 0) it is infinite.  The first-order terms (Jacobian,
+// dip rotation and dip uncertainty) take r no smaller than this ratio, so a
+// point on the extension gets a large but finite covariance instead of
+// infinities and NaN.  It concerns only |eta| < 1e-12 m zeta.
+constexpr double near_fault_ratio = 1e-12;
+
+// Loop passes allowed per point: far above any run the call's own step count
+// admits (see TrishearStr), so it only stops a computation gone wrong.
+constexpr std::int64_t max_passes = 2 * max_steps_per_point + 16;
+
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+
+}  // namespace
+
+TrishearZone::TrishearZone(double v0, double m, double increment, double s)
+    : v0_(v0), m_(m), increment_(increment), s_(s) {
+  half_v0_ = v0 / 2;
+  eta_coef_ = half_v0_ * (m / (s + 1));
+  two_s_ = 2 * s;
+  two_s_m_ = two_s_ * m;
+  m_inc_ = m * increment;
+  sqrt_m_ = std::sqrt(m);
+  e1_ = 1 / s;
+  e2_ = (s + 1) / s;
+  e3_ = (1 - s) / s;
+  d2_ = (s + 1) / (2 * s);
+  d3_ = (1 - s) / (2 * s);
+  singular_at_fault_ = e3_ < 0;
+  p3_near_fault_ = std::pow(near_fault_ratio, e3_);
+  q3_near_fault_ = std::pow(near_fault_ratio, d3_);
+  defined_ = m > 0 && s > 0;
+}
+
+// r = |eta| / (zeta m); p1 = r^(1/s), p2 = r^((s+1)/s);
+// displacement = ((v0/2)(sgn p1 + 1), (v0/2)(m/(s+1))(p2 - 1));
+// with the Jacobian also p3 = r^((1-s)/s) and a, b, c as in the notation.
+Vec2 TrishearZone::displacement(Vec2 p, Mat2* jac) const {
+  const double zeta = p.x, eta = p.y;
+  const double r = std::abs(eta) / (zeta * m_);
+  const double sgn = eta >= 0 ? 1.0 : -1.0;
+  const double p1 = std::pow(r, e1_);
+  const double p2 = std::pow(r, e2_);
+  if (jac != nullptr) {
+    const double p3 = singular_at_fault_ && r < near_fault_ratio ? p3_near_fault_ : std::pow(r, e3_);
+    const double a = sgn * increment_ / (two_s_ * zeta) * p1;
+    const double b = increment_ / (two_s_m_ * zeta) * p3;
+    const double c = -(m_inc_ / (two_s_ * zeta)) * p2;
+    *jac = {1 - a, b, c, 1 + a};
+  }
+  return {half_v0_ * (sgn * p1 + 1), eta_coef_ * (p2 - 1)};
+}
+
+// Uncertainty first, then the dip, both from theta at the step's start:
+//   sigma := sigma |1 + (cos 2theta + sin 2theta (zeta/eta - eta/zeta)/2) (inc/(s zeta)) sgn p1|
+//   theta := theta + (v0/2)/(s zeta) (sqrt(m) sgn q2 cos theta + q3 sin theta / sqrt(m))^2
+// The uncertainty factor is the derivative of the new dip with respect to the
+// old one.  Since zeta/eta sgn p1 = p3/m and eta/zeta sgn p1 = m p2, it is
+// evaluated as
+//   1 + (inc/(s zeta)) (sgn p1 cos 2theta + (p3/m - m p2) sin 2theta / 2),
+// the same value where eta != 0 and the finite limit on the fault's
+// extension (eta = 0), where the first form is 0 times infinity.
+void TrishearZone::rotate_dip(Vec2 p, double& theta, double& sigma) const {
+  const double zeta = p.x, eta = p.y;
+  const double r = std::abs(eta) / (zeta * m_);
+  const double sgn = eta >= 0 ? 1.0 : -1.0;
+  const double p1 = std::pow(r, e1_);
+  const double p2 = std::pow(r, e2_);
+  const bool near = singular_at_fault_ && r < near_fault_ratio;
+  const double p3 = near ? p3_near_fault_ : std::pow(r, e3_);
+  const double q2 = std::pow(r, d2_);
+  const double q3 = near ? q3_near_fault_ : std::pow(r, d3_);
+  const double c2 = std::cos(2 * theta), s2 = std::sin(2 * theta);
+  const double c1 = std::cos(theta), s1 = std::sin(theta);
+  const double s_zeta = s_ * zeta;
+  sigma = sigma * std::abs(1 + (increment_ / s_zeta) * (sgn * p1 * c2 + (p3 / m_ - m_ * p2) * s2 * 0.5));
+  const double f = sqrt_m_ * sgn * q2 * c1 + q3 * s1 / sqrt_m_;
+  theta = theta + half_v0_ / s_zeta * (f * f);
+}
+
+TrishearStr::TrishearStr(double v0, double m, double total_slip, double increment, double povers,
+                         double s)
+    : zone_(v0, m, increment, s),
+      v0_(v0),
+      m_(m),
+      total_slip_(total_slip),
+      increment_(increment),
+      povers_(povers),
+      s_(s) {
+  abs_total_ = std::abs(total_slip);
+  restoring_ = !(v0 >= 0);
+  tip_advance_ = povers * increment;
+  final_shift_ = total_slip * povers;
+  // A zone point needs about T / |inc| steps.  A call that would need more
+  // than the limit (an increment of 0, or absurdly small) is refused whole
+  // rather than left to run for hours.  NaN slips need no steps at all.
+  const double steps = abs_total_ / std::abs(increment);
+  step_count_ok_ = !(abs_total_ > 0) || steps < static_cast<double>(max_steps_per_point);
+}
+
+namespace {
+
+// What a kernel carries along with the position.
+struct NoCarry {};
+struct CovCarry {
+  Mat2* c;
+};
+struct DipCarry {
+  double* theta;
+  double* sigma;
+};
+
+enum class Domain { hanging_wall, footwall, zone, rigid_side };
+
+// One point's working state.
+struct PointState {
+  double zeta, eta;  // relative to the current tip
+  double slip = 0;   // signed slip applied so far
+  bool hw = false;   // rigid hanging-wall move done
+  bool fw = false;   // rigid footwall move done
+};
+
+}  // namespace
+
+struct TrishearStrKernel {
+  static Domain classify(const PointState& st, const TrishearStr& k) {
+    const double m = k.m_;
+    if (st.eta > 0 && !st.hw && st.eta >= m * st.zeta) return Domain::hanging_wall;
+    if (!st.fw && st.eta <= -(m * st.zeta)) return Domain::footwall;
+    if (st.zeta > 0 && k.zone_.defined()) return Domain::zone;
+    return Domain::rigid_side;
+  }
+
+  template <class Carry>
+  static bool move(const TrishearStr& k, Vec2& p, Carry carry) {
+    if (!k.step_count_ok_) return fail(p, carry);
+    const double m = k.m_, P = k.povers_, total = k.total_slip_, inc = k.increment_;
+    PointState st{p.x, p.y};
+    std::int64_t passes = 0;
+    while (std::abs(st.slip) < k.abs_total_) {
+      if (++passes > max_passes) return fail(p, carry);
+      double rem = total - st.slip;
+      switch (classify(st, k)) {
+        case Domain::hanging_wall:
+          // The hanging wall moves 1 per unit slip along zeta, the tip P: the
+          // upper boundary reaches the point first when
+          // eta < (zeta + rem - P rem) m, after rem = (eta/m - zeta)/(1 - P).
+          if (st.eta < (st.zeta + rem - P * rem) * m) rem = (st.eta / m - st.zeta) / (1 - P);
+          st.hw = true;
+          st.slip += rem;
+          st.zeta += rem - P * rem;
+          break;
+
+        case Domain::footwall:
+          if (!k.restoring_) {
+            // The footwall is fixed; the tip moves away from the point.
+            st.zeta -= P * rem;
+          } else {
+            // The tip retreats: zeta' = zeta - P rem.  The lower boundary
+            // reaches the point first unless eta <= -(zeta' m); it does so
+            // after rem = (eta/m + zeta)/P.
+            const double zeta1 = st.zeta - P * rem;
+            if (st.eta <= -(zeta1 * m)) {
+              st.zeta = zeta1;
+            } else {
+              rem = (st.eta / m + st.zeta) / P;
+              // A dip on the boundary itself first takes one increment of
+              // footwall motion.
+              if constexpr (std::is_same_v<Carry, DipCarry>) {
+                if (rem == 0) rem = inc;
+              }
+              st.zeta -= P * rem;
+            }
+          }
+          st.fw = true;
+          st.slip += rem;
+          break;
+
+        case Domain::zone: {
+          // One explicit step of a whole increment, even when less slip
+          // remains; the loop then ends.
+          st.slip += inc;
+          const Vec2 at{st.zeta, st.eta};
+          Vec2 d;
+          if constexpr (std::is_same_v<Carry, CovCarry>) {
+            Mat2 j;
+            d = k.zone_.displacement(at, &j);
+            *carry.c = (j * *carry.c) * transpose(j);
+          } else {
+            d = k.zone_.displacement(at, nullptr);
+          }
+          if constexpr (std::is_same_v<Carry, DipCarry>) {
+            k.zone_.rotate_dip(at, *carry.theta, *carry.sigma);
+          }
+          const double v_zeta = d.x - k.tip_advance_;
+          const double v_eta = d.y;
+          st.zeta += v_zeta;
+          st.eta += v_eta;
+          break;
+        }
+
+        case Domain::rigid_side: {
+          // No trishear field here: move one increment (at most rem) with
+          // the side the point lies on.  Rigid, so C and the dip keep.
+          const double step = std::abs(rem) < std::abs(inc) ? rem : inc;
+          st.slip += step;
+          if (st.eta > 0) {
+            st.zeta += step - P * step;
+          } else {
+            st.zeta -= P * step;
+          }
+          break;
+        }
+      }
+    }
+    // Back to the frame of the tip at the start of the call, with the
+    // nominal slip (not the accumulated one).
+    p = {st.zeta + k.final_shift_, st.eta};
+    return true;
+  }
+
+  template <class Carry>
+  static bool fail(Vec2& p, Carry carry) {
+    p = {nan, nan};
+    if constexpr (std::is_same_v<Carry, CovCarry>) *carry.c = {nan, nan, nan, nan};
+    if constexpr (std::is_same_v<Carry, DipCarry>) *carry.theta = *carry.sigma = nan;
+    return false;
+  }
+};
+
+bool trishear_point(const TrishearStr& k, Vec2& p, Mat2* cov) {
+  if (cov != nullptr) return TrishearStrKernel::move(k, p, CovCarry{cov});
+  return TrishearStrKernel::move(k, p, NoCarry{});
+}
+
+bool trishear_dip(const TrishearStr& k, Vec2& pos, double& theta, double& sigma) {
+  return TrishearStrKernel::move(k, pos, DipCarry{&theta, &sigma});
+}
+
+bool trishear_func(const TrishearStr& k, std::span<Vec2> ptsze, std::span<Mat2> cbed) {
+  bool ok = true;
+  if (cbed.empty()) {
+    for (Vec2& p : ptsze) ok = TrishearStrKernel::move(k, p, NoCarry{}) && ok;
+    return ok;
+  }
+  if (cbed.size() != ptsze.size()) {
+    throw std::invalid_argument("trishear_func: one covariance per point needed");
+  }
+  for (std::size_t i = 0; i < ptsze.size(); ++i) {
+    ok = TrishearStrKernel::move(k, ptsze[i], CovCarry{&cbed[i]}) && ok;
+  }
+  return ok;
+}
+
+bool trishear_func(std::span<Vec2> ptsze, double v0, double m, double total_slip,
+                   double increment, double povers, double s, std::span<Mat2> cbed) {
+  return trishear_func(TrishearStr(v0, m, total_slip, increment, povers, s), ptsze, cbed);
+}
+
+bool trishear_func_dip(const TrishearStr& k, std::span<Vec2> dipposze, std::span<double> dipsze,
+                       std::span<double> sigma_dip_array) {
+  if (dipsze.size() != dipposze.size() || sigma_dip_array.size() != dipposze.size()) {
+    throw std::invalid_argument("trishear_func_dip: positions, dips and uncertainties differ in count");
+  }
+  bool ok = true;
+  for (std::size_t i = 0; i < dipposze.size(); ++i) {
+    ok = TrishearStrKernel::move(k, dipposze[i], DipCarry{&dipsze[i], &sigma_dip_array[i]}) && ok;
+  }
+  return ok;
+}
+
+bool trishear_func_dip(std::span<Vec2> dipposze, std::span<double> dipsze, double v0, double m,
+                       double total_slip, double increment, double povers, double s,
+                       std::span<double> sigma_dip_array) {
+  return trishear_func_dip(TrishearStr(v0, m, total_slip, increment, povers, s), dipposze, dipsze,
+                           sigma_dip_array);
+}
+
+}  // namespace fq
