@@ -42,7 +42,8 @@ inline double line_point_dist(double x, double y, double m, double b) {
 int maxind(std::span<const double> a);
 
 // Exchanges the contents of two arrays element by element.  Throws
-// std::invalid_argument when their lengths differ.
+// std::invalid_argument when their lengths differ.  Pass spans: for two
+// std::vector arguments an unqualified call picks std::swap.
 void swap(std::span<double> a, std::span<double> b);
 
 // Each point rotated anticlockwise about the origin by `angle` (radians):
@@ -123,9 +124,10 @@ class GridError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// n_vals of one parameter; 1 when the bounds are equal, whatever the step.  May be 0 or negative (an upper bound below the
-// lower bound); throws GridError when the ratio is not finite or the count
-// does not fit 64 bits.  `index` (1-based) names the parameter in the message.
+// n_vals of one parameter; 1 when the bounds are equal, whatever the step.
+// May be 0 or negative (an upper bound below the lower bound); throws
+// GridError when the ratio is not finite or the count does not fit 64 bits.
+// `index` (1-based) names the parameter in the message.
 std::int64_t grid_count(double min, double max, double step, int index);
 
 // The strides of the grid, one per parameter (nparams = mins.size(); maxs and

@@ -38,12 +38,16 @@ SquareMatrix chol(const SquareMatrix& a) {
   const std::span<const double> A = a.data();
   const std::span<double> L = result.data();
   // Row-major: element (i, j) at i*n + j; every index below is < n*n.
+  bool failed = false;
   for (std::size_t p = 0; p < n; ++p) {
     double sum1 = 0.0;
     for (std::size_t k = 0; k < p; ++k) sum1 += L[p * n + k] * L[p * n + k];
     const double d = A[p * n + p] - sum1;
     L[p * n + p] = std::sqrt(d);
-    if (!(d > 0.0)) {
+    // A NaN pivot is reported too, unless it only echoes an earlier failure
+    // (whose NaN then runs through every later column).
+    if (d <= 0.0 || (std::isnan(d) && !failed)) {
+      failed = true;
       ff::say(ff::Line() << "Error: Not positive definite");
       ff::say(ff::Line() << one_based(p));
       ff::say(ff::Line() << A[p * n + p]);

@@ -43,10 +43,12 @@ class SquareMatrix {
 // a are read, the strict upper triangle of l is 0.  For column p (1-based)
 //   sum1 = sum_{k<p} l(p,k)^2,  l(p,p) = sqrt(a(p,p) - sum1),
 //   l(i,p) = (a(i,p) - sum_{k<p} l(i,k) l(p,k)) * (1 / l(p,p))   for i > p.
-// When a(p,p) - sum1 is not positive (or not a number) four console lines
-// are written: "Error: Not positive definite", then p, then a(p,p), then
-// sum1; the factorisation goes on and returns what the arithmetic gives (NaN
-// or infinite entries).  The check covers the first column too (sum1 = 0).
+// When a(p,p) - sum1 is not positive four console lines are written:
+// "Error: Not positive definite", then p, then a(p,p), then sum1; the
+// factorisation goes on and returns what the arithmetic gives (NaN or
+// infinite entries).  The check covers the first column too (sum1 = 0), and
+// a pivot that is NaN from the input (not from an earlier reported column)
+// is reported the same way.
 SquareMatrix chol(const SquareMatrix& a);
 
 // Inverse of a square matrix by LU factorisation without pivoting (Doolittle,
