@@ -124,12 +124,14 @@ struct FaultSwitches {
 // by then).
 struct MethodSettings {
   double nmodels_real = 0;        // grid search: product of the grid counts
-  int initial_model = 0;          // Markov chains: 1 random, 2 specified
-  std::vector<double> initial_values;
+  std::int64_t nmodels_poss = 0;  // grid Monte Carlo: number of grid models to draw from
+  int init_mod_rand = 0;          // Markov chains: 1 random, 2 specified initial model
+  std::vector<double> init_model; // the specified initial model
   int begin_adapt = 0;            // Adaptive Metropolis
   int nlevels = 0;                // Adaptive Parallel Tempering
+  std::string dist_file;          // normal Monte Carlo: the proposal file
   std::vector<double> means;      // normal Monte Carlo: proposal mean
-  std::vector<double> cov;        // normal Monte Carlo: proposal covariance, row-major
+  std::vector<double> c;          // normal Monte Carlo: proposal covariance, row-major
 };
 
 struct RunState {

@@ -105,12 +105,14 @@ std::string dump(const RunState& s, bool with_source) {
 
   const auto& m = s.method;
   d("nmodels_real", m.nmodels_real);
-  d("initial_model", m.initial_model);
-  d("initial_values", m.initial_values);
+  d("nmodels_poss", static_cast<long long>(m.nmodels_poss));
+  d("init_mod_rand", m.init_mod_rand);
+  d("init_model", m.init_model);
   d("begin_adapt", m.begin_adapt);
   d("nlevels", m.nlevels);
+  d("dist_file", m.dist_file);
   d("means", m.means);
-  d("cov", m.cov);
+  d("c", m.c);
   return d.out.str();
 }
 

@@ -3,6 +3,7 @@
 #include "foldquest/input/choose.hpp"
 #include "foldquest/input/data_files.hpp"
 #include "foldquest/input/user_input.hpp"
+#include "foldquest/methods/methods.hpp"
 
 namespace fq {
 
@@ -47,6 +48,7 @@ void startup(Session& s) {
   raise_pending_params_error(s);
   if (o.has(Options::dattype_terr)) getterrfitinfo(s);
   getresulttype(s);
+  check_method_settings(s);
   geterrsfile(s);
 
   if (o.options_id != 5) s.options_file.reset();

@@ -2,14 +2,21 @@
 
 #include <array>
 
+#include "foldquest/methods/methods.hpp"
+
 namespace fq {
 namespace {
 
 // Fault models by code.  Entries arrive with their models.
 constexpr std::array<FaultModel, 0> kFaultModels{};
 
-// Methods by code.  Entries arrive with their methods.
-constexpr std::array<Method, 0> kMethods{};
+// Methods by code.
+constexpr std::array<Method, 4> kMethods{{
+    {1, gridsearch_options, gridsearch},
+    {2, mcgrid_options, montecarlo_grid},
+    {3, mcnormal_options, mc_normal},
+    {4, mcmc_options, mcmc},
+}};
 
 }  // namespace
 

@@ -1,0 +1,76 @@
+// Random-walk Metropolis-Hastings: each free parameter moves by an
+// independent normal step of standard deviation `steps`; the chain's
+// stationary distribution is proportional to exp(objective).  Sequential.
+#include <vector>
+
+#include "foldquest/input/choose.hpp"
+#include "foldquest/input/user_input.hpp"
+#include "foldquest/math/random.hpp"
+#include "foldquest/methods/chain.hpp"
+#include "foldquest/methods/methods.hpp"
+
+namespace fq {
+
+void ask_chain_options(Session& s) {
+  auto& p = s.state.parameters;
+  auto& m = s.state.method;
+  ff::say(ff::Line() << "Enter number of models to run: ");
+  p.nmodels = s.opts().read_int64();
+  for (;;) {
+    ff::say(ff::Line() << "Should initial model be (1) random or (2) specified?");
+    m.init_mod_rand = s.opts().read_int32();
+    if (m.init_mod_rand == 1) return;
+    if (m.init_mod_rand == 2) break;
+    say("Invalid Command");
+  }
+  ff::say(ff::Line() << "Enter initial values for all " << p.nparams << "  parameters: ");
+  m.init_model = s.opts().read_reals(static_cast<std::size_t>(p.nparams > 0 ? p.nparams : 0));
+}
+
+void mcmc_options(Session& s) { ask_chain_options(s); }
+
+std::int64_t mcmc(const RunState& state, ff::Sink& results) {
+  return mcmc_with(state, results, choose_fault_model);
+}
+
+std::int64_t mcmc_with(const RunState& state, ff::Sink& results, Evaluate evaluate) {
+  const auto& p = state.parameters;
+  const std::int64_t nmodels = p.nmodels;
+  init_random_seed();
+  std::vector<double> params = chain::initial_model(state);
+  chain::print_initial_model(params);
+  double lnp = 0;
+  evaluate(state, lnp, params);
+
+  const auto free = chain::free_parameters(p);
+  const auto ntosolve = free.size();
+  std::vector<double> x(ntosolve), sigma_jump(ntosolve), xnew(ntosolve);
+  for (std::size_t k = 0; k < ntosolve; ++k) {
+    x[k] = params[free[k]];
+    sigma_jump[k] = p.steps[free[k]];
+  }
+  std::vector<double> new_params = params;
+  float acc_count = 0;
+  auto& g = uniform_generator();
+  for (std::int64_t model = 1; model <= nmodels; ++model) {
+    randnormal(static_cast<int>(ntosolve), x, sigma_jump, xnew);
+    new_params = params;
+    for (std::size_t k = 0; k < ntosolve; ++k) new_params[free[k]] = xnew[k];
+    if (!chain::out_of_bounds(new_params, free, p)) {
+      double lnpnew = 0;
+      evaluate(state, lnpnew, new_params);
+      if (chain::accept(lnpnew, lnp, g.uniform())) {
+        acc_count += 1;
+        x = xnew;
+        params = new_params;
+        lnp = lnpnew;
+      }
+    }
+    chain::write_record(results, lnp, params);
+    chain::progress(model, nmodels);
+  }
+  chain::acceptance_line(acc_count, nmodels);
+  return nmodels;
+}
+
+}  // namespace fq

@@ -1,0 +1,49 @@
+// The search and sampling methods.  Each has its option questions (asked at
+// start-up, before the options file is closed) and its run, which reads the
+// run state only, evaluates models through choose_fault_model, writes the
+// results file and returns the number of models to report.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "foldquest/driver/run_state.hpp"
+#include "foldquest/input/session.hpp"
+#include "freeformat/writer.hpp"
+
+namespace fq {
+
+// How a method evaluates one model: choose_fault_model in a run; tests pass
+// objectives with known answers.
+using Evaluate = void (*)(const RunState& state, double& output, std::span<const double> params);
+
+// Grid search: every grid model, results in model order.
+void gridsearch_options(Session& s);
+std::int64_t gridsearch(const RunState& state, ff::Sink& results);
+std::int64_t gridsearch_with(const RunState& state, ff::Sink& results, Evaluate evaluate);
+
+// Grid Monte Carlo: grid models drawn uniformly, with repetition.
+void mcgrid_options(Session& s);
+std::int64_t montecarlo_grid(const RunState& state, ff::Sink& results);
+std::int64_t montecarlo_grid_with(const RunState& state, ff::Sink& results, Evaluate evaluate);
+
+// Monte Carlo from a multivariate normal proposal read from a file.
+void mcnormal_options(Session& s);
+std::int64_t mc_normal(const RunState& state, ff::Sink& results);
+std::int64_t mc_normal_with(const RunState& state, ff::Sink& results, Evaluate evaluate);
+
+// The questions every Markov-chain method starts with: the number of models
+// and the initial model.
+void ask_chain_options(Session& s);
+
+// Random-walk Metropolis-Hastings.
+void mcmc_options(Session& s);
+std::int64_t mcmc(const RunState& state, ff::Sink& results);
+std::int64_t mcmc_with(const RunState& state, ff::Sink& results, Evaluate evaluate);
+
+// Checks, once every answer is in, that the method's settings agree with
+// the final parameter count (fit type 5 adds parameters after the method's
+// questions).  Throws ff::InputError when they cannot.
+void check_method_settings(Session& s);
+
+}  // namespace fq
