@@ -1,0 +1,35 @@
+// The setup dialogue: asks foldquest's run options once, in foldquest's
+// order, checks each answer and writes every accepted answer to the options
+// file as soon as it has it, one answer per line in free format, so that
+// foldquest reads the file answer for answer.
+//
+// Prompts go to the console (ff::console()); answers come from `in`.  A
+// value that cannot be read, or the end of the input where an answer is
+// needed, throws ff::InputError; the options file is then discarded.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "freeformat/reader.hpp"
+#include "setup/options_file.hpp"
+
+namespace setup {
+
+// Runs the whole dialogue and, when the last answer is in, puts the options
+// file in place.  Throws ff::InputError on unreadable or missing input and
+// std::runtime_error when the finished file cannot be written.
+void run_dialogue(ff::Reader& in, OptionsFile& out);
+
+// A file name as an answer line holds it: quoted (with inner quotes doubled)
+// when it would otherwise not be read back as the same single word, that is
+// when it is empty, holds a blank (or tab), comma or slash, or starts with a
+// quote.
+std::string name_as_answer(const std::string& name);
+
+// The number of lines of a bed or terrace file whose first word is
+// `keyword` (the header lines foldquest counts: "growth" strata in a bed
+// file, "terrace" records in a terrace file).
+int count_headers(const std::string& path, const std::string& keyword);
+
+}  // namespace setup
