@@ -3,19 +3,25 @@
 #include <array>
 
 #include "foldquest/methods/methods.hpp"
+#include "foldquest/models/trishear_straight_run.hpp"
 
 namespace fq {
 namespace {
 
 // Fault models by code.  Entries arrive with their models.
-constexpr std::array<FaultModel, 0> kFaultModels{};
+constexpr std::array<FaultModel, 1> kFaultModels{{
+    {1, trishear_str_options, run_model_str},
+}};
 
 // Methods by code.
-constexpr std::array<Method, 4> kMethods{{
+constexpr std::array<Method, 7> kMethods{{
     {1, gridsearch_options, gridsearch},
     {2, mcgrid_options, montecarlo_grid},
     {3, mcnormal_options, mc_normal},
     {4, mcmc_options, mcmc},
+    {5, am_options, am},
+    {6, ram_options, ram},
+    {7, apt_options, apt},
 }};
 
 }  // namespace

@@ -1,0 +1,309 @@
+// Trishear over a straight ramp: the model run.
+//
+// One call restores every data type present from its deformed state to its
+// state before faulting and scores it:
+//   beds       each bed through its slip (the total slip, or its growth slip
+//              for a growth stratum, in order of appearance), scored against
+//              the fit type's reference line, combined over beds
+//   dips       every dip through the total slip, scored against the fit
+//              type's reference dip
+//   terraces   each terrace through its own slip, scored against its surface
+//              at formation, combined like beds
+//   fault pts  not restored: distance from the fault line through the tip
+// The score is the sum of the four per-type values (0 for a type not present).
+//
+// Frames and signs (see geometry.hpp for the fault-tip frame):
+//   slip        parameter 3, a magnitude
+//   total_slip  slip * slip_sense: the signed restoration slip, same sign as
+//               v0 and increment
+//   ramp_angle  ramp angle from +x in radians; ramp_dir = -1 above pi/2 (the
+//               ramp rises towards -x), ramp_acute = min(angle, pi - angle)
+//   m           tan(phi), the slope of the zone boundaries; at phi = pi/2
+//               exactly, tan(89 degrees) instead of the pole
+//   tip         the frame origin: the final tip.  With tiptosolve = 1 the
+//               parameters give the initial tip, and the final tip lies
+//               slip * povers further up the ramp.
+// A dip theta in the map frame (radians, positive down to the right) is
+// theta * ramp_dir + ramp_acute in the fault-tip frame.
+#include "foldquest/models/trishear_straight_run.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "foldquest/fit/err_and_prob.hpp"
+#include "foldquest/fit/slot_check.hpp"
+#include "foldquest/math/geometry.hpp"
+#include "foldquest/models/trishear_straight.hpp"
+
+namespace fq {
+
+void trishear_str_options(Session& session) { session.state.parameters.nparams = kTrishearStrParams; }
+
+namespace {
+
+constexpr double pi = Constants::pi;
+constexpr double half_pi = pi / 2;  // 1.5707963705062866, exact
+// tan(89 degrees) with the run's pi: the boundary slope used for phi = 90.
+constexpr double kTan89Degrees = 57.29010354714842;
+
+// The `count` values of params from the 1-based index `start`.  The run
+// state's layout comes from start-up; a vector shorter than that layout is a
+// caller's error.
+std::span<const double> param_block(std::span<const double> params, int start, int count, const char* what) {
+  if (count <= 0) return {};
+  if (start < 1 || static_cast<std::size_t>(start - 1) + static_cast<std::size_t>(count) > params.size())
+    throw std::invalid_argument(std::string("run_model_str: ") + what + " parameters " + std::to_string(start) +
+                                " to " + std::to_string(start + count - 1) + " outside a vector of " +
+                                std::to_string(params.size()));
+  return params.subspan(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(count));
+}
+
+// True when some value of the block exceeds the total slip.  A NaN value
+// never does (it is ignored), so an all-NaN block passes; a value equal to
+// the slip passes.
+bool any_exceeds(std::span<const double> block, double slip) {
+  return std::any_of(block.begin(), block.end(), [slip](double v) { return v > slip; });
+}
+
+// The signed slips of a growth or terrace block.
+std::vector<double> signed_slips(std::span<const double> block, int slip_sense) {
+  std::vector<double> out(block.size());
+  for (std::size_t i = 0; i < block.size(); ++i) out[i] = block[i] * slip_sense;
+  return out;
+}
+
+// Restores one bed or terrace.  `work` receives the restored points in the
+// map frame; `cov`, when not empty, starts as diag(sigma^2, sigma^2) and
+// receives each restored point's covariance in the map frame.  The start
+// covariance is isotropic, so its turn into the fault-tip frame is the
+// identity and is skipped; the turn back is not.  False when the kernel
+// could not step the slip.
+bool restore_points(const TipFrame& frame, const TrishearStr& kernel, std::span<const Vec2> pts,
+                    std::span<Vec2> work, std::span<Mat2> cov, double sigma) {
+  for (std::size_t i = 0; i < pts.size(); ++i) work[i] = frame.to_ze(pts[i]);
+  const double var = sigma * sigma;
+  for (Mat2& c : cov) c = Mat2{var, 0, 0, var};
+  const bool ok = trishear_func(kernel, work, cov);
+  for (Vec2& p : work) p = frame.to_xy(p);
+  for (Mat2& c : cov) c = frame.cov_to_xy(c);
+  return ok;
+}
+
+}  // namespace
+
+void run_model_str(const RunState& state, double& output, std::span<const double> params) {
+  const Options& o = state.options;
+  const Parameters& par = state.parameters;
+  const DataModule& data = state.data;
+  const double failed = failed_model_output(o.resulttype);
+
+  const bool beds_on = o.has(Options::dattype_beds);
+  const bool dips_on = o.has(Options::dattype_dips);
+  const bool terr_on = o.has(Options::dattype_terr);
+  const bool fault_on = o.has(Options::dattype_faultpts);
+
+  // 1. Fault parameters.
+  if (params.size() < static_cast<std::size_t>(kTrishearStrParams))
+    throw std::invalid_argument("run_model_str: " + std::to_string(params.size()) + " parameters, at least " +
+                                std::to_string(kTrishearStrParams) + " needed");
+  const double tipx_param = params[0];
+  const double tipy_param = params[1];
+  const double slip = params[2];
+  const double ramp_angle_deg = params[3];
+  const double phi_deg = params[4];
+  const double povers = params[5];
+  const double s = params[6];
+  const double total_slip = slip * par.slip_sense;
+
+  // 2. Growth strata: no growth slip may exceed the total slip.
+  std::vector<double> growth_slip;
+  if (beds_on && data.ngrowth > 0) {
+    const auto block = param_block(params, par.nparam_start_growth, data.ngrowth, "growth");
+    if (any_exceeds(block, slip)) {
+      output = failed;
+      return;
+    }
+    growth_slip = signed_slips(block, par.slip_sense);
+  }
+
+  // 3. Terraces: likewise.
+  std::vector<double> terr_slip;
+  if (terr_on) {
+    const auto block = param_block(params, par.nparam_start_terr, data.nterr, "terrace");
+    if (any_exceeds(block, slip)) {
+      output = failed;
+      return;
+    }
+    terr_slip = signed_slips(block, par.slip_sense);
+  }
+
+  // 4. Restored-state fit parameters, read by the scoring under fit type 5 only.
+  std::span<const double> restored_fit_params;
+  if (o.fittype == 5 && par.nrestored_fit_params > 0)
+    restored_fit_params =
+        param_block(params, par.nparam_start_restored_fit, par.nrestored_fit_params, "restored-state fit");
+
+  // 5. Angles.
+  const double ramp_angle = ramp_angle_deg * pi / 180;
+  const int ramp_dir = ramp_angle > half_pi ? -1 : 1;
+  const double ramp_acute = std::min(ramp_angle, pi - ramp_angle);
+  const double phi = phi_deg * pi / 180;
+  const double m = phi == half_pi ? kTan89Degrees : std::tan(phi);
+
+  // 6. The final tip, origin of the fault-tip frame.
+  double tipx = tipx_param, tipy = tipy_param;
+  if (o.tiptosolve == 1) {
+    tipx = tipx_param + slip * povers * std::cos(ramp_angle);
+    tipy = tipy_param + slip * povers * std::sin(ramp_angle);
+  }
+  const TipFrame frame(tipx, tipy, ramp_acute, ramp_dir);
+
+  // 7. Per-type scores.  In checked builds every type present starts as the
+  // unwritten marker and must have been written by its scoring.
+  std::array<double, Options::ndatatypes_poss> outputs{};
+  auto slot = [&](int type) -> double& { return outputs[static_cast<std::size_t>(type - 1)]; };
+  auto mark = [&](int type) {
+    if constexpr (kCheckedBuild) slot(type) = unwritten_marker();
+  };
+  auto check = [&](int type, const char* what) {
+    if constexpr (kCheckedBuild) require_written(std::span<const double>(&slot(type), 1), what);
+  };
+
+  const double v0 = par.v0;
+  const double increment = par.increment;
+  // The kernel constants of the total slip, built only when something is
+  // restored (a run with fault points alone never calls a kernel).
+  std::optional<TrishearStr> kernel_total;
+  if (beds_on || dips_on) kernel_total.emplace(v0, m, total_slip, increment, povers, s);
+
+  // Scratch for one bed or terrace at a time, sized for the longest.
+  std::size_t longest = 0;
+  if (beds_on)
+    for (const Bed& b : data.beds) longest = std::max(longest, b.pts.size());
+  if (terr_on)
+    for (const Bed& b : data.terraces) longest = std::max(longest, b.pts.size());
+  std::vector<Vec2> work(longest);
+  std::vector<Mat2> cov;
+
+  // 8. Beds.  Covariances are carried only where the scoring reads them: bed
+  // uncertainties are propagated under the probabilities when asked.
+  if (beds_on) {
+    mark(Options::dattype_beds);
+    const bool bed_cov = o.propagate == 1 && (o.resulttype == 2 || o.resulttype == 4);
+    if (bed_cov) cov.resize(longest);
+    std::vector<double> beds_output_indiv(data.beds.size());
+    if constexpr (kCheckedBuild) mark_unwritten(beds_output_indiv);
+    std::size_t g = 0;  // next growth slip
+    for (std::size_t i = 0; i < data.beds.size(); ++i) {
+      const Bed& bed = data.beds[i];
+      const std::size_t n = bed.pts.size();
+      const std::span<Vec2> pts(work.data(), n);
+      const std::span<Mat2> c = bed_cov ? std::span<Mat2>(cov.data(), n) : std::span<Mat2>();
+      bool ok = false;
+      if (bed.growth) {
+        if (g >= growth_slip.size())
+          throw std::invalid_argument("run_model_str: more growth strata among the beds than ngrowth");
+        const TrishearStr kernel(v0, m, growth_slip[g], increment, povers, s);
+        ++g;
+        ok = restore_points(frame, kernel, bed.pts, pts, c, par.sigma_bed);
+      } else {
+        ok = restore_points(frame, *kernel_total, bed.pts, pts, c, par.sigma_bed);
+      }
+      if (!ok) {
+        output = failed;
+        return;
+      }
+      calc_bed_err(state, static_cast<int>(i + 1), pts, beds_output_indiv, c, restored_fit_params);
+    }
+    if constexpr (kCheckedBuild) require_written(beds_output_indiv, "run_model_str: bed scores");
+    calc_beds_err(state, beds_output_indiv, slot(Options::dattype_beds));
+    check(Options::dattype_beds, "run_model_str: beds");
+  }
+
+  // 9. Dips, through the total slip (growth slips never apply to dips).
+  if (dips_on) {
+    mark(Options::dattype_dips);
+    const std::size_t nd = data.dips.size();
+    if (data.dip_pos.size() != nd)
+      throw std::invalid_argument("run_model_str: dip positions and dips differ in number");
+    std::vector<Vec2> dipposze(nd);
+    std::vector<double> dipsze(nd);
+    std::vector<double> sigma_dip_array(nd, par.sigma_dip * pi / 180);
+    for (std::size_t j = 0; j < nd; ++j) {
+      dipposze[j] = frame.to_ze(data.dip_pos[j]);
+      dipsze[j] = data.dips[j] * ramp_dir + ramp_acute;
+    }
+    if (!trishear_func_dip(*kernel_total, dipposze, dipsze, sigma_dip_array)) {
+      output = failed;
+      return;
+    }
+    // Back to the map frame, in degrees within [-90, 90].
+    std::vector<double> restoreddips(nd);
+    for (std::size_t j = 0; j < nd; ++j) {
+      double d = (dipsze[j] - ramp_acute) * ramp_dir * 180 / pi;
+      if (d > 90) d -= 180;
+      if (d < -90) d += 180;
+      restoreddips[j] = d;
+      sigma_dip_array[j] = sigma_dip_array[j] * 180 / pi;
+    }
+    calc_dip_err(state, restoreddips, slot(Options::dattype_dips), sigma_dip_array, restored_fit_params);
+    check(Options::dattype_dips, "run_model_str: dips");
+  }
+
+  // 10. Terraces, each through its own slip.  Their scoring reads the point
+  // covariances under the probabilities.
+  if (terr_on) {
+    mark(Options::dattype_terr);
+    const bool terr_cov = o.resulttype == 2 || o.resulttype == 4;
+    if (terr_cov) cov.resize(longest);
+    const std::size_t nt = data.terraces.size();
+    if (terr_slip.size() != nt)
+      throw std::invalid_argument("run_model_str: terrace count and nterr differ");
+    std::vector<double> terr_output_indiv(nt);
+    if constexpr (kCheckedBuild) mark_unwritten(terr_output_indiv);
+    for (std::size_t n = 0; n < nt; ++n) {
+      const Bed& terr = data.terraces[n];
+      const std::size_t np = terr.pts.size();
+      const std::span<Vec2> pts(work.data(), np);
+      const std::span<Mat2> c = terr_cov ? std::span<Mat2>(cov.data(), np) : std::span<Mat2>();
+      const TrishearStr kernel(v0, m, terr_slip[n], increment, povers, s);
+      if (!restore_points(frame, kernel, terr.pts, pts, c, par.sigma_terr)) {
+        output = failed;
+        return;
+      }
+      calc_terr_err(state, static_cast<int>(n + 1), pts, terr_output_indiv, c);
+    }
+    if constexpr (kCheckedBuild) require_written(terr_output_indiv, "run_model_str: terrace scores");
+    calc_beds_err(state, terr_output_indiv, slot(Options::dattype_terr));
+    check(Options::dattype_terr, "run_model_str: terraces");
+  }
+
+  // 11. Points on the fault: perpendicular distance from the fault line
+  // through the given tip (the initial and the final tip both lie on it).
+  if (fault_on) {
+    // Chi-square is refused for fault points at start-up; its scoring leaves
+    // the slot as it was, so the slot is checked only where it is written.
+    const bool scored = o.resulttype != 3;
+    if (scored) mark(Options::dattype_faultpts);
+    const double t = std::tan(ramp_angle);
+    const double root = std::sqrt(t * t + 1);
+    std::vector<double> fault_errs(data.faultpts.size());
+    for (std::size_t i = 0; i < fault_errs.size(); ++i) {
+      const Vec2 q = data.faultpts[i];
+      fault_errs[i] = std::abs(((q.x - tipx_param) * t - q.y + tipy_param) / root);
+    }
+    calc_fault_pts_err(state, fault_errs, slot(Options::dattype_faultpts));
+    if (scored) check(Options::dattype_faultpts, "run_model_str: fault points");
+  }
+
+  // 12. The score.
+  output = outputs[0] + outputs[1] + outputs[2] + outputs[3];
+}
+
+}  // namespace fq
