@@ -18,6 +18,18 @@
 // The functions read only their arguments and may run on any number of
 // threads at once, each on its own arrays.
 //
+// Behaviour at the edges of the field (see trishear_straight_kernels.cpp):
+//   - A point that would take a zone step where the field is undefined -- at
+//     or behind the tip (zeta <= 0, which only a point whose one-shot flag
+//     is already set can reach), or anywhere when m <= 0 or s <= 0 -- moves
+//     instead by one increment (at most the remaining slip) rigidly with
+//     its side: eta > 0 with the hanging wall, else with the footwall; its
+//     covariance and dip do not change.  So m <= 0 or s <= 0 give pure
+//     rigid motion: no NaN, no endless loop.
+//   - With s > 1 the first-order terms are unbounded on the fault's
+//     extension (eta = 0); they are evaluated no closer to it than
+//     r = 1e-12, so such points keep finite (if large) uncertainties.
+//
 // The zone step alone (TrishearZone) is exposed for the other trishear
 // models, which move points through the same velocity field.
 //
