@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <sstream>
@@ -42,6 +43,32 @@ bool parse_int(std::string_view s, Int& out) {
     out = static_cast<Int>(mag);
   }
   return true;
+}
+
+// The decimal order of magnitude of a normalised real (digits, an optional
+// point, an optional e and signed exponent; at least one non-zero digit):
+// the power of ten of its leading non-zero digit.  Saturates instead of
+// overflowing for absurdly long exponents.
+long long decimal_order(std::string_view norm) {
+  const auto epos = norm.find('e');
+  const std::string_view mant = norm.substr(0, epos);
+  const auto point = std::min(mant.find('.'), mant.size());
+  const auto first = mant.find_first_of("123456789");
+  if (first == std::string_view::npos) return 0;
+  long long order = first < point ? static_cast<long long>(point - first) - 1
+                                  : -static_cast<long long>(first - point);
+  if (epos != std::string_view::npos) {
+    std::string_view ex = norm.substr(epos + 1);
+    const bool neg = !ex.empty() && ex.front() == '-';
+    if (!ex.empty() && (ex.front() == '-' || ex.front() == '+')) ex.remove_prefix(1);
+    constexpr long long cap = 1'000'000'000'000LL;
+    long long e = 0;
+    for (char c : ex) {
+      e = std::min(cap, e * 10 + (c - '0'));
+    }
+    order += neg ? -e : e;
+  }
+  return order;
 }
 
 }  // namespace
@@ -106,10 +133,11 @@ bool parse_real(std::string_view s, double& out) {
   auto [p, ec] = std::from_chars(norm.data(), norm.data() + norm.size(), v);
   if (p != norm.data() + norm.size()) return false;
   if (ec == std::errc::result_out_of_range) {
-    // Overflow gives an infinity, underflow zero, as the usual library readers do.
-    const auto epos = norm.find('e');
-    const bool negexp = epos != std::string::npos && epos + 1 < norm.size() && norm[epos + 1] == '-';
-    v = negexp ? 0.0 : std::numeric_limits<double>::infinity();
+    // Overflow gives an infinity, underflow zero, as the usual library
+    // readers do.  Which of the two it was follows from the decimal order of
+    // magnitude, not from the exponent's sign alone: 0.000...1 written out
+    // with many zeros underflows without any exponent.
+    v = decimal_order(norm) < 0 ? 0.0 : std::numeric_limits<double>::infinity();
   } else if (ec != std::errc()) {
     return false;
   }
@@ -125,8 +153,11 @@ Reader::Reader(std::string name, std::unique_ptr<std::istream> owned)
     : name_(std::move(name)), owned_(std::move(owned)), in_(owned_.get()) {}
 
 std::unique_ptr<Reader> Reader::open_file(const std::string& path) {
+  // A folder opens as a stream that reads nothing; it is no file to read.
+  std::error_code ec;
+  const bool folder = std::filesystem::is_directory(path, ec);
   auto f = std::make_unique<std::ifstream>(path, std::ios::binary);
-  if (!*f) throw InputError(InputError::Kind::cannot_open, "cannot open file '" + path + "'");
+  if (folder || !*f) throw InputError(InputError::Kind::cannot_open, "cannot open file '" + path + "'");
   auto r = std::unique_ptr<Reader>(new Reader(path, std::move(f)));
   // Read it whole now: files are small and rewinding is then free.
   while (r->fetch(r->lines_.size())) {
@@ -278,11 +309,11 @@ void Read::finish() {
   else r_.next_ = line_;
 }
 
-void Read::fail_value(const char* what, const std::string& found) {
+void Read::fail_value(const char* what, const std::string& found, bool quoted) {
   const std::string where = r_.where(line_);
   finish();
-  throw InputError(InputError::Kind::bad_value,
-                   where + ": expected " + what + ", found '" + found + "'");
+  throw InputError(InputError::Kind::bad_value, where + ": expected " + what + ", found " +
+                                                    (quoted ? "the quoted text '" : "'") + found + "'");
 }
 
 std::string Read::next_token(const char* what, bool* quoted) {
@@ -342,24 +373,29 @@ std::string Read::next_token(const char* what, bool* quoted) {
   }
 }
 
+// A number is never quoted: a quoted value where a number is wanted is a
+// text, and reading it as a number fails.
 std::int32_t Read::int32() {
-  const auto tok = next_token("an integer");
+  bool quoted = false;
+  const auto tok = next_token("an integer", &quoted);
   std::int32_t v = 0;
-  if (!parse_int32(tok, v)) fail_value("an integer", tok);
+  if (quoted || !parse_int32(tok, v)) fail_value("an integer", tok, quoted);
   return v;
 }
 
 std::int64_t Read::int64() {
-  const auto tok = next_token("an integer");
+  bool quoted = false;
+  const auto tok = next_token("an integer", &quoted);
   std::int64_t v = 0;
-  if (!parse_int64(tok, v)) fail_value("an integer", tok);
+  if (quoted || !parse_int64(tok, v)) fail_value("an integer", tok, quoted);
   return v;
 }
 
 double Read::real() {
-  const auto tok = next_token("a real number");
+  bool quoted = false;
+  const auto tok = next_token("a real number", &quoted);
   double v = 0;
-  if (!parse_real(tok, v)) fail_value("a real number", tok);
+  if (quoted || !parse_real(tok, v)) fail_value("a real number", tok, quoted);
   return v;
 }
 

@@ -9,6 +9,10 @@
 // needed after it are an input error, as is an empty value between two
 // commas.
 //
+// Numbers take the forms of list-directed input (1, +1, 1.5, .5, 5., 1e3,
+// 1.5D-2, 1.5+3, Infinity, NaN); a quoted value is a text, never a number.
+// A real beyond the double range reads as an infinity, one too small as zero.
+//
 // Any value that cannot be read as the type asked for, and the end of the
 // stream where a value is needed, throws InputError naming the stream and
 // the line.  Not thread-safe: one reader belongs to one thread.
@@ -57,7 +61,7 @@ class Read {
  private:
   // Next value token (unquoted or unquoted-from-quotes); throws at end.
   std::string next_token(const char* what, bool* quoted = nullptr);
-  [[noreturn]] void fail_value(const char* what, const std::string& found);
+  [[noreturn]] void fail_value(const char* what, const std::string& found, bool quoted = false);
   Reader& r_;
   std::size_t line_;  // index of the line being read
   std::size_t pos_ = 0;

@@ -77,7 +77,9 @@ std::string format_int32(std::int32_t v) { return right(std::to_string(v), 11); 
 std::string format_int64(std::int64_t v) { return right(std::to_string(v), 20); }
 
 void Line::separate(bool is_text) {
-  if (any_ && !(is_text && last_text_)) buf_.push_back(' ');
+  // The first item brings the blank that begins the line; later items a
+  // separator blank, except a text that follows a text.
+  if (!any_ || !(is_text && last_text_)) buf_.push_back(' ');
   any_ = true;
   last_text_ = is_text;
 }
@@ -114,24 +116,35 @@ Line& Line::flag(bool v) {
 }
 
 bool Sink::open(const std::string& path) {
-  close();
+  std::lock_guard<std::mutex> lock(mu_);
+  close_locked();  // first, in case the path names the file open now
   std::FILE* f = std::fopen(path.c_str(), "w");
   if (!f) return false;
   f_ = f;
   owned_ = true;
+  failed_ = false;
   return true;
 }
 
 void Sink::attach(std::FILE* f) {
-  close();
+  std::lock_guard<std::mutex> lock(mu_);
+  close_locked();
   f_ = f;
   owned_ = false;
+  failed_ = false;
 }
 
 void Sink::close() {
   std::lock_guard<std::mutex> lock(mu_);
-  if (f_ && owned_) std::fclose(f_);
-  else if (f_) std::fflush(f_);
+  close_locked();
+}
+
+void Sink::close_locked() {
+  if (f_ && owned_) {
+    if (std::fclose(f_) != 0) failed_ = true;
+  } else if (f_) {
+    if (std::fflush(f_) != 0) failed_ = true;
+  }
   f_ = nullptr;
   owned_ = false;
 }
@@ -145,13 +158,13 @@ void Sink::put(std::string_view raw_line) {
   s.push_back('\n');
   std::lock_guard<std::mutex> lock(mu_);
   if (!f_) return;
-  std::fwrite(s.data(), 1, s.size(), f_);
-  if (!owned_) std::fflush(f_);
+  if (std::fwrite(s.data(), 1, s.size(), f_) != s.size()) failed_ = true;
+  if (!owned_ && std::fflush(f_) != 0) failed_ = true;
 }
 
 void Sink::flush() {
   std::lock_guard<std::mutex> lock(mu_);
-  if (f_) std::fflush(f_);
+  if (f_ && std::fflush(f_) != 0) failed_ = true;
 }
 
 Sink& console() {

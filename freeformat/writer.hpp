@@ -33,7 +33,7 @@ std::string format_int64(std::int64_t v);
 // Builds one output line.  Not thread-safe; each thread builds its own lines.
 class Line {
  public:
-  Line() : buf_(" ") {}
+  Line() = default;
 
   Line& text(std::string_view s);
   Line& i32(std::int32_t v);
@@ -52,7 +52,8 @@ class Line {
   Line& operator<<(float v) { return f32(v); }
   Line& operator<<(bool v) { return flag(v); }
 
-  // The line without its end-of-line character.
+  // The line without its end-of-line character.  A line with no item is
+  // empty (no leading blank), as a write of an empty list gives.
   const std::string& str() const { return buf_; }
 
  private:
@@ -62,9 +63,11 @@ class Line {
   bool last_text_ = false;
 };
 
-// A destination of whole lines.  Thread-safe: put() writes the line and its
-// end-of-line with one call under the sink's own lock, so lines written from
-// several threads never mix.
+// A destination of whole lines.  Thread-safe: every member takes the sink's
+// own lock, and put() writes the line and its end-of-line with one call under
+// it, so lines written from several threads never mix.  A write, flush or
+// close that fails (a full disk) is remembered: failed() tells the owner that
+// the stream lost lines, which it must not ignore for a results file.
 class Sink {
  public:
   explicit Sink(std::FILE* f = nullptr) : f_(f) {}
@@ -77,16 +80,28 @@ class Sink {
   // Writes to an already open stream the sink does not own.
   void attach(std::FILE* f);
   void close();
-  bool is_open() const { return f_ != nullptr; }
+  bool is_open() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return f_ != nullptr;
+  }
 
   void put(const Line& line);
   void put(std::string_view raw_line);
   void flush();
 
+  // True once a write, flush or close has failed since the sink was made or
+  // last opened or attached.
+  bool failed() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return failed_;
+  }
+
  private:
+  void close_locked();
   std::FILE* f_ = nullptr;
   bool owned_ = false;
-  std::mutex mu_;
+  bool failed_ = false;
+  mutable std::mutex mu_;
 };
 
 // The console: standard output.  Tests may attach it elsewhere.
