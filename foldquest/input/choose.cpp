@@ -14,11 +14,14 @@ constexpr std::array<FaultModel, 1> kFaultModels{{
 }};
 
 // Methods by code.
-constexpr std::array<Method, 4> kMethods{{
+constexpr std::array<Method, 7> kMethods{{
     {1, gridsearch_options, gridsearch},
     {2, mcgrid_options, montecarlo_grid},
     {3, mcnormal_options, mc_normal},
     {4, mcmc_options, mcmc},
+    {5, am_options, am},
+    {6, ram_options, ram},
+    {7, apt_options, apt},
 }};
 
 }  // namespace

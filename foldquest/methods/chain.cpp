@@ -1,5 +1,6 @@
 #include "foldquest/methods/chain.hpp"
 
+#include <atomic>
 #include <cmath>
 
 #include "foldquest/math/random.hpp"
@@ -42,11 +43,67 @@ bool out_of_bounds(std::span<const double> x, std::span<const std::size_t> free,
   return false;
 }
 
-bool accept(double lnpnew, double lnp, double u) {
-  if (std::isnan(lnpnew)) return false;
-  const double pacc = std::exp(lnpnew - lnp);
-  const double p = pacc < 1 ? pacc : 1.0;  // a NaN pacc (current objective NaN) counts as 1
-  return p > u;
+double acceptance_probability(double lnpnew, double lnp, double beta) {
+  if (std::isnan(lnpnew)) return 0.0;
+  const double pacc = std::exp((lnpnew - lnp) * beta);
+  return pacc < 1 ? pacc : 1.0;  // a NaN pacc counts as 1
+}
+
+bool accept(double lnpnew, double lnp, double u) { return acceptance_probability(lnpnew, lnp) > u; }
+
+namespace {
+std::atomic<long long> g_test_seed{-1};
+}
+
+void seed_for_run() {
+  const long long t = g_test_seed.load();
+  if (t >= 0) seed_random(static_cast<std::uint32_t>(t));
+  else init_random_seed();
+}
+
+void set_test_seed(long long t) { g_test_seed.store(t); }
+
+double ram_eta(std::int64_t n, std::size_t d) {
+  const float w = std::pow(static_cast<float>(n), -0.6666666865348816f);
+  const float e = static_cast<float>(d) * w;
+  return static_cast<double>(e < 1.0f ? e : 1.0f);
+}
+
+double am_sd(std::size_t d) { return static_cast<double>(5.76f / static_cast<float>(d)); }
+
+void ram_update(SquareMatrix& c, SquareMatrix& s, std::span<const double> u, double eta, double alpha) {
+  const std::size_t d = u.size();
+  if (d == 0) return;
+  double uu = 0;
+  for (double v : u) uu += v * v;
+  const double k = eta * (alpha - pdes) / uu;
+  // M = I + k u u^T; c = s M s^T = s s^T + k (s u)(s u)^T.
+  SquareMatrix m(d);
+  for (std::size_t i = 0; i < d; ++i)
+    for (std::size_t j = 0; j < d; ++j) m(i, j) = (i == j ? 1.0 : 0.0) + k * u[i] * u[j];
+  SquareMatrix sm(d);
+  for (std::size_t i = 0; i < d; ++i)
+    for (std::size_t j = 0; j < d; ++j) {
+      double acc = 0;
+      for (std::size_t l = 0; l < d; ++l) acc += s(i, l) * m(l, j);
+      sm(i, j) = acc;
+    }
+  for (std::size_t i = 0; i < d; ++i)
+    for (std::size_t j = 0; j < d; ++j) {
+      double acc = 0;
+      for (std::size_t l = 0; l < d; ++l) acc += sm(i, l) * s(j, l);
+      c(i, j) = acc;
+    }
+  s = chol(c);
+}
+
+void print_covariance(const char* title, const SquareMatrix& c) {
+  ff::say(ff::Line() << title);
+  for (std::size_t i = 0; i < c.size(); ++i) {
+    ff::Line line;
+    for (std::size_t j = 0; j < c.size(); ++j) line << static_cast<float>(c(i, j));
+    ff::say(line);
+  }
 }
 
 void write_record(ff::Sink& results, double lnp, std::span<const double> params) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "foldquest/driver/run_state.hpp"
+#include "foldquest/math/linalg.hpp"
 #include "freeformat/writer.hpp"
 
 namespace fq::chain {
@@ -34,11 +35,43 @@ void print_initial_model(std::span<const double> params);
 // themselves are inside) or is not a number.
 bool out_of_bounds(std::span<const double> x, std::span<const std::size_t> free, const Parameters& p);
 
-// The acceptance rule: pacc = exp(lnpnew - lnp), accepted when
-// min(pacc, 1) > u.  A proposal whose objective is not a number is rejected;
-// a current state whose objective is not a number gives way to any proposal
-// that has one.
+// The acceptance probability of a proposal: alpha = min(pacc, 1) with
+// pacc = exp((lnpnew - lnp) * beta) (beta = 1 but in tempered chains).  A
+// proposal whose objective is not a number has alpha = 0; otherwise a pacc
+// that is not a number (a current objective that is not one, or -inf
+// against -inf) counts as 1.
+double acceptance_probability(double lnpnew, double lnp, double beta = 1.0);
+
+// The acceptance rule: accepted when acceptance_probability > u.
 bool accept(double lnpnew, double lnp, double u);
+
+// Seeds the process generator at the start of a chain or a Monte Carlo run:
+// from the clock, or from the seed a test fixed with set_test_seed.
+void seed_for_run();
+// Tests: every later seed_for_run uses `t` (seed_random(t)); a negative
+// value returns to seeding from the clock.
+void set_test_seed(long long t);
+
+// The robust adaptive step shared by Robust Adaptive Metropolis and
+// parallel tempering.
+// The target acceptance rate, 0.234 in single precision.
+constexpr double pdes = static_cast<double>(0.234f);
+// eta = min(1, d * n^(-2/3)), in single precision as the adaptation always
+// was (n and d converted to single precision, exponent -2/3 in single).
+double ram_eta(std::int64_t n, std::size_t d);
+
+// The Adaptive Metropolis scale sd = 5.76 / d, divided in single precision.
+double am_sd(std::size_t d);
+
+// Reshapes the proposal factor after one move with the standard normal
+// vector `u` of that move and its acceptance probability `alpha`:
+//   M = I + eta (alpha - pdes) u u^T / (u^T u),  c = s M s^T,  s = chol(c).
+// With no free parameter (u empty) nothing changes.
+void ram_update(SquareMatrix& c, SquareMatrix& s, std::span<const double> u, double eta, double alpha);
+
+// Prints "Final Covariance matrix..." (the given title) and the rows of `c`
+// in single precision, one line per row.
+void print_covariance(const char* title, const SquareMatrix& c);
 
 // One chain record: the current objective and the parameter vector.
 void write_record(ff::Sink& results, double lnp, std::span<const double> params);

@@ -11,6 +11,7 @@
 #include "foldquest/math/geometry.hpp"
 #include "foldquest/math/random.hpp"
 #include "foldquest/methods/grid_common.hpp"
+#include "foldquest/methods/chain.hpp"
 #include "foldquest/methods/methods.hpp"
 
 namespace fq {
@@ -90,7 +91,7 @@ std::int64_t montecarlo_grid_with(const RunState& state, ff::Sink& results, Eval
     return 0;
   }
   // Seeded once for the whole run, before the threads start.
-  init_random_seed();
+  chain::seed_for_run();
   const auto n = static_cast<std::size_t>(p.nparams);
 #pragma omp parallel default(none) shared(state, evaluate, p, kback, results, nmodels, nposs, n)
   {

@@ -11,6 +11,7 @@
 #include "foldquest/input/user_input.hpp"
 #include "foldquest/math/linalg.hpp"
 #include "foldquest/math/random.hpp"
+#include "foldquest/methods/chain.hpp"
 #include "foldquest/methods/methods.hpp"
 
 namespace fq {
@@ -56,7 +57,7 @@ std::int64_t mc_normal_with(const RunState& state, ff::Sink& results, Evaluate e
   const SquareMatrix l = chol(SquareMatrix::from_row_major(m.c));
   if (nmodels < 1) return nmodels;
   // Seeded once for the whole run, before the threads start.
-  init_random_seed();
+  chain::seed_for_run();
   const int n = p.nparams;
 #pragma omp parallel default(none) shared(state, evaluate, m, l, results, nmodels, n)
   {

@@ -36,7 +36,7 @@ std::int64_t mcmc(const RunState& state, ff::Sink& results) {
 std::int64_t mcmc_with(const RunState& state, ff::Sink& results, Evaluate evaluate) {
   const auto& p = state.parameters;
   const std::int64_t nmodels = p.nmodels;
-  init_random_seed();
+  chain::seed_for_run();
   std::vector<double> params = chain::initial_model(state);
   chain::print_initial_model(params);
   double lnp = 0;

@@ -41,6 +41,22 @@ void mcmc_options(Session& s);
 std::int64_t mcmc(const RunState& state, ff::Sink& results);
 std::int64_t mcmc_with(const RunState& state, ff::Sink& results, Evaluate evaluate);
 
+// Adaptive Metropolis: the covariance of the chain's history.
+void am_options(Session& s);
+std::int64_t am(const RunState& state, ff::Sink& results);
+std::int64_t am_with(const RunState& state, ff::Sink& results, Evaluate evaluate);
+
+// Robust Adaptive Metropolis: a factor reshaped towards acceptance 0.234.
+void ram_options(Session& s);
+std::int64_t ram(const RunState& state, ff::Sink& results);
+std::int64_t ram_with(const RunState& state, ff::Sink& results, Evaluate evaluate);
+
+// Adaptive Parallel Tempering: a ladder of tempered chains, levels advanced
+// in parallel; only the cold chain is written.
+void apt_options(Session& s);
+std::int64_t apt(const RunState& state, ff::Sink& results);
+std::int64_t apt_with(const RunState& state, ff::Sink& results, Evaluate evaluate);
+
 // Checks, once every answer is in, that the method's settings agree with
 // the final parameter count (fit type 5 adds parameters after the method's
 // questions).  Throws ff::InputError when they cannot.
