@@ -82,11 +82,13 @@ class TrishearZone {
   void rotate_dip(Vec2 p, double& theta, double& sigma) const;
 
  private:
+  double p3_of(double r, double p1) const;  // r^((1-s)/s) from p1 = r^(1/s)
+
   double v0_, m_, increment_, s_;
   double half_v0_, eta_coef_, two_s_, two_s_m_, m_inc_, sqrt_m_;
-  double e1_, e2_, e3_, d2_, d3_;  // exponents 1/s, (s+1)/s, (1-s)/s, (s+1)/(2s), (1-s)/(2s)
-  double p3_near_fault_, q3_near_fault_;  // r^e3, r^d3 at the floor ratio (used only for s > 1)
-  bool singular_at_fault_;               // s > 1: e3 < 0, r^e3 unbounded as r -> 0
+  double e1_, e3_;             // exponents 1/s and (1-s)/s
+  double p3_near_fault_;       // r^e3 at the floor ratio (used only for s > 1)
+  bool singular_at_fault_;     // s > 1: e3 < 0, r^e3 unbounded as r -> 0
   bool defined_;
 };
 

@@ -80,14 +80,21 @@ TrishearZone::TrishearZone(double v0, double m, double increment, double s)
   m_inc_ = m * increment;
   sqrt_m_ = std::sqrt(m);
   e1_ = 1 / s;
-  e2_ = (s + 1) / s;
   e3_ = (1 - s) / s;
-  d2_ = (s + 1) / (2 * s);
-  d3_ = (1 - s) / (2 * s);
   singular_at_fault_ = e3_ < 0;
   p3_near_fault_ = std::pow(near_fault_ratio, e3_);
-  q3_near_fault_ = std::pow(near_fault_ratio, d3_);
   defined_ = m > 0 && s > 0;
+}
+
+// The three powers of r share one power evaluation:
+//   p2 = r^((s+1)/s) = r p1,   p3 = r^((1-s)/s) = p1 / r   (r > 0, finite),
+// equal to separate powers up to rounding (an ulp or two).  At r = 0 p3 is
+// the power itself (1 for s = 1, 0 for s < 1), and for s > 1 the value at
+// the floor ratio wherever r is below it.
+double TrishearZone::p3_of(double r, double p1) const {
+  if (singular_at_fault_ && r < near_fault_ratio) return p3_near_fault_;
+  if (r > 0 && std::isfinite(p1)) return p1 / r;
+  return std::pow(r, e3_);
 }
 
 // r = |eta| / (zeta m); p1 = r^(1/s), p2 = r^((s+1)/s);
@@ -98,9 +105,9 @@ Vec2 TrishearZone::displacement(Vec2 p, Mat2* jac) const {
   const double r = std::abs(eta) / (zeta * m_);
   const double sgn = eta >= 0 ? 1.0 : -1.0;
   const double p1 = std::pow(r, e1_);
-  const double p2 = std::pow(r, e2_);
+  const double p2 = r * p1;
   if (jac != nullptr) {
-    const double p3 = singular_at_fault_ && r < near_fault_ratio ? p3_near_fault_ : std::pow(r, e3_);
+    const double p3 = p3_of(r, p1);
     const double a = sgn * increment_ / (two_s_ * zeta) * p1;
     const double b = increment_ / (two_s_m_ * zeta) * p3;
     const double c = -(m_inc_ / (two_s_ * zeta)) * p2;
@@ -118,16 +125,16 @@ Vec2 TrishearZone::displacement(Vec2 p, Mat2* jac) const {
 //   1 + (inc/(s zeta)) (sgn p1 cos 2theta + (p3/m - m p2) sin 2theta / 2),
 // the same value where eta != 0 and the finite limit on the fault's
 // extension (eta = 0), where the first form is 0 times infinity.
+// q2 = sqrt(p2) and q3 = sqrt(p3) (both powers are non-negative).
 void TrishearZone::rotate_dip(Vec2 p, double& theta, double& sigma) const {
   const double zeta = p.x, eta = p.y;
   const double r = std::abs(eta) / (zeta * m_);
   const double sgn = eta >= 0 ? 1.0 : -1.0;
   const double p1 = std::pow(r, e1_);
-  const double p2 = std::pow(r, e2_);
-  const bool near = singular_at_fault_ && r < near_fault_ratio;
-  const double p3 = near ? p3_near_fault_ : std::pow(r, e3_);
-  const double q2 = std::pow(r, d2_);
-  const double q3 = near ? q3_near_fault_ : std::pow(r, d3_);
+  const double p2 = r * p1;
+  const double p3 = p3_of(r, p1);
+  const double q2 = std::sqrt(p2);
+  const double q3 = std::sqrt(p3);
   const double c2 = std::cos(2 * theta), s2 = std::sin(2 * theta);
   const double c1 = std::cos(theta), s1 = std::sin(theta);
   const double s_zeta = s_ * zeta;
