@@ -563,7 +563,7 @@ TEST(StraightRunSection, PropagationChangesTheUncertaintiesOfRestoredData) {
   }
 }
 
-TEST(StraightRunSection, ConcurrentCallsOnOneRunStateAgreeWithSequentialOnes) {
+TEST(StraightRunSection, ThreadsCallingTheModelOnOneRunStateAgreeWithSequentialCalls) {
   const Truth t;
   const RunState st = section(1, 4, 0.1);
   std::vector<std::vector<double>> models;
