@@ -29,6 +29,10 @@ int main() {
   ff::say(ff::Line() << "Ran " << static_cast<std::int64_t>(nmodels) << " models in "
                      << static_cast<int>(seconds) << " seconds.");
   session.results.close();
+  // A results file that could not be written whole (a full disk) must not
+  // pass for a complete run.
+  const bool lost = session.results.failed();
+  if (lost) fq::say("Error: the results file could not be written completely.");
   fq::say("Finished");
 
   // Keep a console window open until Enter; a closed standard input is fine
@@ -36,6 +40,10 @@ int main() {
   try {
     standard_input.read_nothing("the final Enter");
   } catch (const ff::InputError&) {
+  }
+  if (lost) {
+    std::fprintf(stderr, "foldquest: error: writing the results file failed; its contents are incomplete\n");
+    return 1;
   }
   return 0;
 }

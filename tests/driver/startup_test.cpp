@@ -44,6 +44,16 @@ class StartupTest : public ::testing::Test {
   }
 
   void write(const std::string& name, const std::string& text) { std::ofstream(dir_ / name) << text; }
+  // A parameter file of `n` range lines (decimals, so that a first reading
+  // of a fit-type-5 file meets a range line where the slip sense should be),
+  // then the sense of slip and the increment; returns its quoted name.
+  std::string params(int n, const std::string& sense = "1") {
+    std::string text;
+    for (int i = 0; i < n; ++i) text += i == 4 ? "10.0 90.0 5.0\n" : "0.0 10.0 5.0\n";
+    const std::string name = "p" + std::to_string(n) + ".txt";
+    write(name, text + sense + "\n0.5\n");
+    return q(name);
+  }
   // A file name as an answer: quoted, since a path holds slashes.
   std::string q(const std::string& name) const { return "'" + (dir_ / name).string() + "'"; }
 
@@ -81,30 +91,32 @@ std::string lines(std::initializer_list<std::string> ls) {
 
 TEST_F(StartupTest, ConsoleAndOptionsFileGiveTheSameRunState) {
   if (!straight_ramp_registered()) GTEST_SKIP() << "needs the straight-ramp fault model";
-  // 7 own parameters + 2 growth + 3 terraces = 12, then up to 13 restored-fit lines.
-  std::string params;
-  for (int i = 0; i < 12; ++i) params += "0.0 10.0 5.0\n";
-  for (int i = 0; i < 13; ++i) params += "-45.0 45.0 15.0\n";
-  write("params.txt", params + "1\n0.5\n");
-
   const std::vector<std::string> answer_sets = {
       // All four types listed backwards; fit for dip; probability with the keyword line.
       lines({"4", "4 3 2 1", q("beds.txt"), q("dips.txt"), q("terr.txt"), q("faults.txt"), "2", "1",
-             q("params.txt"), "1", "3", "-2.0", "100 120 140", "2", "1", "2.0", "3.0", "use_sigma_restored_dip",
+             params(12), "1", "3", "-2.0", "100 120 140", "2", "1", "2.0", "3.0", "use_sigma_restored_dip",
              "1", "1.5", "1.0", "0.5, 0.5 0.5", "4.0", q("out.txt")}),
-      // Fit type 5, one restored dip per bed plus one for the dips, and intercepts.
-      lines({"2", "1 2", q("beds.txt"), q("dips.txt"), "1", "1", q("params.txt"), "1", "5", "1", "2", "1",
-             q("params.txt"), "3", q("out.txt")}),
+      // Fit type 5, one restored dip per bed plus one for the dips, and
+      // intercepts: 9 parameters, then 4 + 1 + 4 more; one file for both readings.
+      lines({"2", "1 2", q("beds.txt"), q("dips.txt"), "1", "1", params(18), "1", "5", "1", "2", "1",
+             params(18), "3", q("out.txt")}),
       // Fit type 5 answered 0 and 0 becomes fit type 2.
-      lines({"2", "2 1", q("beds.txt"), q("dips.txt"), "2", "1", q("params.txt"), "1", "5", "0", "10.0", "0",
-             q("params.txt"), "2", "0", "1.0", "2.0", q("out.txt")}),
+      lines({"2", "2 1", q("beds.txt"), q("dips.txt"), "2", "1", params(9), "1", "5", "0", "10.0", "0",
+             params(9), "2", "0", "1.0", "2.0", "@0", q("out.txt")}),
       // Known lines with terraces; correlated beds.
-      lines({"2", "1 4", q("beds.txt"), q("terr.txt"), "1", "1", q("params.txt"), "1", "4", "-3.0",
+      lines({"2", "1 4", q("beds.txt"), q("terr.txt"), "1", "1", params(12), "1", "4", "-3.0",
              "1 2 3 4", "1.0", "310 330 350", "4", "1", "1.5", "250.0", "0.5", "1 2 3", q("out.txt")}),
   };
   for (const auto& answers : answer_sets) {
-    const auto a = console_run(answers);
-    const auto b = file_run(answers);
+    // The restored-dip answer differs: in a file it is introduced by the
+    // keyword line, or left out for 0; at the console it is typed.
+    std::string typed = answers, filed = answers;
+    for (const std::string key : {"use_sigma_restored_dip\n", "@0\n"}) {
+      if (const auto k = typed.find(key); k != std::string::npos) typed.replace(k, key.size(), key == "@0\n" ? "0\n" : "");
+      if (const auto k = filed.find(key); k != std::string::npos) filed.replace(k, key.size(), key == "@0\n" ? "" : key);
+    }
+    const auto a = console_run(typed);
+    const auto b = file_run(filed);
     EXPECT_EQ(fq::dump(a, false), fq::dump(b, false)) << answers;
     EXPECT_EQ(a.options.options_id, 5);
     EXPECT_EQ(b.options.options_id, 4);
@@ -113,12 +125,9 @@ TEST_F(StartupTest, ConsoleAndOptionsFileGiveTheSameRunState) {
 
 TEST_F(StartupTest, ParameterLayoutAndStoredValues) {
   if (!straight_ramp_registered()) GTEST_SKIP() << "needs the straight-ramp fault model";
-  std::string params;
-  for (int i = 0; i < 12; ++i) params += i == 4 ? "10.0 90.0 5.0\n" : "0.0 10.0 5.0\n";
-  write("params.txt", params + "1\n0.5\n");
   // Beds (2 growth strata) and terraces (3): slips follow the 7 own parameters.
   const auto a = console_run(lines({"3", "1 4 2", q("beds.txt"), q("dips.txt"), q("terr.txt"), "1", "1",
-                                    q("params.txt"), "1", "1", "0", "1 2 3", "2", "0", "1", "1", "0",
+                                    params(12), "1", "1", "0", "1 2 3", "2", "0", "1", "1", "0",
                                     "1", "1 1 1", q("out.txt")}));
   EXPECT_EQ(a.parameters.nparam_start_growth, 8);
   EXPECT_EQ(a.parameters.nparam_start_terr, 10);
@@ -140,13 +149,10 @@ TEST_F(StartupTest, ParameterLayoutAndStoredValues) {
 
 TEST_F(StartupTest, RestoredFitParameterCounts) {
   if (!straight_ramp_registered()) GTEST_SKIP() << "needs the straight-ramp fault model";
-  std::string params;
-  for (int i = 0; i < 20; ++i) params += "-45.0 45.0 15.0\n";
-  write("params.txt", params + "-1\n0.5\n");
   write("beds3.txt", "bed a\n0 1\nbed b\n0 2\nbed c\n0 3\n");
   // Three beds and dips, answers 1, 2 and 1: 3 + 1 + 3 = 7 restored parameters.
-  auto a = console_run(lines({"2", "1 2", q("beds3.txt"), q("dips.txt"), "1", "1", q("params.txt"), "1", "5",
-                              "1", "2", "1", q("params.txt"), "3", q("out.txt")}));
+  auto a = console_run(lines({"2", "1 2", q("beds3.txt"), q("dips.txt"), "1", "1", params(14, "-1"), "1", "5",
+                              "1", "2", "1", params(14, "-1"), "3", q("out.txt")}));
   EXPECT_EQ(a.parameters.nrestored_fit_params, 7);
   EXPECT_EQ(a.parameters.nparam_start_restored_fit, 8);
   EXPECT_EQ(a.parameters.nparams, 14);
@@ -154,14 +160,14 @@ TEST_F(StartupTest, RestoredFitParameterCounts) {
   EXPECT_EQ(a.parameters.slip_sense, 1);
   EXPECT_EQ(a.parameters.increment, 0.5);
   // Dips only, answers 1 and 0: one restored dip; fit type stays 5.
-  auto b = console_run(lines({"1", "2", q("dips.txt"), "1", "1", q("params.txt"), "1", "5", "1", "0",
-                              q("params.txt"), "2", "0", "1.0", "0", q("out.txt")}));
+  auto b = console_run(lines({"1", "2", q("dips.txt"), "1", "1", params(8), "1", "5", "1", "0",
+                              params(8), "2", "0", "1.0", "0", q("out.txt")}));
   EXPECT_EQ(b.parameters.nrestored_fit_params, 1);
   EXPECT_EQ(b.parameters.nparams, 8);
   EXPECT_EQ(b.options.fittype, 5);
   // Answers 0 and 0: fit type 2, and the parameter file is still read again.
-  auto c = console_run(lines({"1", "2", q("dips.txt"), "1", "1", q("params.txt"), "1", "5", "0", "7.5", "0",
-                              q("params.txt"), "2", "0", "1.0", "0", q("out.txt")}));
+  auto c = console_run(lines({"1", "2", q("dips.txt"), "1", "1", params(7), "1", "5", "0", "7.5", "0",
+                              params(7), "2", "0", "1.0", "0", q("out.txt")}));
   EXPECT_EQ(c.options.fittype, 2);
   EXPECT_EQ(c.parameters.nparams, 7);
   EXPECT_EQ(c.parameters.regdipdeg, 7.5);
@@ -169,13 +175,10 @@ TEST_F(StartupTest, RestoredFitParameterCounts) {
 
 TEST_F(StartupTest, FirstReadingErrorIsRaisedWhenNoSecondReadingComes) {
   if (!straight_ramp_registered()) GTEST_SKIP() << "needs the straight-ramp fault model";
-  std::string params;
-  for (int i = 0; i < 9; ++i) params += "-45.0 45.0 15.0\n";
-  write("params.txt", params + "1\n0.5\n");
-  // Beds with 2 growth strata: 9 range lines, then the slip sense.  With
-  // dips only the layout is 7 lines and line 8 is not an integer.
+  // A file for 9 parameters read with dips only (7 parameters): line 8 is
+  // not an integer, and no second reading comes to replace the error.
   try {
-    console_run(lines({"1", "2", q("dips.txt"), "1", "1", q("params.txt"), "1", "1", "1", q("out.txt")}));
+    console_run(lines({"1", "2", q("dips.txt"), "1", "1", params(9), "1", "1", "1", q("out.txt")}));
     FAIL() << "expected an input error";
   } catch (const ff::InputError& e) {
     EXPECT_NE(std::string(e.what()).find("line 8"), std::string::npos) << e.what();
