@@ -1,0 +1,179 @@
+// Benchmarks on the straight-ramp example (examples/straight_ramp).
+//
+//   ModelEvaluation/*   one straight-ramp model run of the true model:
+//                       models/s for the beds alone under RMS error
+//                       (gridsearch_beds_rms.opt), for beds, dips and fault
+//                       points under probability (gridsearch.opt), and the
+//                       same with error propagation (mcmc.opt)
+//   GridSearch/threads:N  the whole grid search of gridsearch.opt (21875
+//                       models) on N OpenMP threads: models/s, and for N > 1
+//                       the speed-up over one thread (when the one-thread
+//                       case ran first in the same process)
+//   MetropolisHastings  the chain of mcmc.opt, 1000 steps per benchmark
+//                       iteration: chain steps/s
+//
+// Every run state is made by the real start-up, exactly as a user's run:
+// fq::startup answers "2" (read from file) and the options file name over
+// an in-memory standard input, in a copy of the example folder (the options
+// files name their data files without a folder).  foldquest's console lines
+// go to a temporary file; the benchmark's own report to standard output.
+#include <benchmark/benchmark.h>
+#include <omp.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "foldquest/driver/startup.hpp"
+#include "foldquest/input/choose.hpp"
+#include "foldquest/input/session.hpp"
+#include "foldquest/methods/methods.hpp"
+#include "freeformat/reader.hpp"
+#include "freeformat/writer.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The model the example's data were made with (final tip, slip, ramp, phi,
+// P/S, s, growth slip): see examples/straight_ramp/README.md.
+const std::vector<double> kTrueModel{2000, -400, 500, 30, 30, 2.0, 1.0, 200};
+
+// A copy of the example folder, made on first use and removed at exit; the
+// process works inside it.  Console lines go to a temporary file meanwhile.
+class ExampleFolder {
+ public:
+  static ExampleFolder& get() {
+    static ExampleFolder folder;
+    return folder;
+  }
+
+  // The run state of an options file, made once by the real start-up.
+  const fq::RunState& state(const std::string& options_file) {
+    auto it = states_.find(options_file);
+    if (it != states_.end()) return it->second;
+    auto standard_input = ff::Reader::from_string("-", "2\n" + options_file + "\n");
+    fq::Session session(*standard_input);
+    fq::startup(session);  // throws ff::InputError on a bad file
+    session.results.close();
+    return states_.emplace(options_file, std::move(session.state)).first->second;
+  }
+
+  ExampleFolder(const ExampleFolder&) = delete;
+  ExampleFolder& operator=(const ExampleFolder&) = delete;
+
+ private:
+  ExampleFolder() {
+    const fs::path src = fs::path(FOLDQUEST_SOURCE_DIR) / "examples" / "straight_ramp";
+    std::string templ = (fs::temp_directory_path() / "fq_bench_XXXXXX").string();
+    if (!mkdtemp(templ.data())) throw std::runtime_error("cannot make a temporary folder");
+    dir_ = templ;
+    for (const auto& e : fs::directory_iterator(src))
+      if (e.is_regular_file()) fs::copy_file(e.path(), dir_ / e.path().filename());
+    old_cwd_ = fs::current_path();
+    fs::current_path(dir_);
+    console_ = std::tmpfile();
+    if (console_) ff::console().attach(console_);
+  }
+  ~ExampleFolder() {
+    ff::console().attach(stdout);
+    if (console_) std::fclose(console_);
+    std::error_code ec;
+    fs::current_path(old_cwd_, ec);
+    fs::remove_all(dir_, ec);
+  }
+
+  fs::path dir_, old_cwd_;
+  std::FILE* console_ = nullptr;
+  std::map<std::string, fq::RunState> states_;
+};
+
+// A results sink over a temporary file, emptied by the system at close.
+struct ScratchResults {
+  ScratchResults() : f(std::tmpfile()) {
+    if (f) sink.attach(f);
+  }
+  ~ScratchResults() {
+    sink.close();
+    if (f) std::fclose(f);
+  }
+  std::FILE* f;
+  ff::Sink sink;
+};
+
+const fq::RunState* load(benchmark::State& st, const std::string& options_file) {
+  try {
+    return &ExampleFolder::get().state(options_file);
+  } catch (const std::exception& e) {
+    st.SkipWithError(("start-up on " + options_file + " failed: " + e.what()).c_str());
+    return nullptr;
+  }
+}
+
+void ModelEvaluation(benchmark::State& st, const char* options_file) {
+  const fq::RunState* run = load(st, options_file);
+  if (!run) return;
+  double score = 0;
+  for (auto _ : st) {
+    fq::choose_fault_model(*run, score, kTrueModel);
+    benchmark::DoNotOptimize(score);
+  }
+  st.counters["models/s"] = benchmark::Counter(1, benchmark::Counter::kIsIterationInvariantRate);
+  st.SetLabel(std::string(options_file) + ", score of the true model " + std::to_string(score));
+}
+BENCHMARK_CAPTURE(ModelEvaluation, rms_beds_only, "gridsearch_beds_rms.opt")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(ModelEvaluation, probability, "gridsearch.opt")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(ModelEvaluation, probability_propagated, "mcmc.opt")->Unit(benchmark::kMicrosecond);
+
+// Models per second of the one-thread grid search, for the speed-up.
+double g_one_thread_rate = 0;
+
+void GridSearch(benchmark::State& st) {
+  const fq::RunState* run = load(st, "gridsearch.opt");
+  if (!run) return;
+  const int threads = static_cast<int>(st.range(0));
+  const int default_threads = omp_get_max_threads();
+  omp_set_num_threads(threads);
+  ScratchResults results;
+  std::int64_t nmodels = 0;
+  double seconds = 0;
+  for (auto _ : st) {
+    const auto t0 = std::chrono::steady_clock::now();
+    nmodels = fq::gridsearch_with(*run, results.sink, fq::choose_fault_model);
+    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  }
+  omp_set_num_threads(default_threads);
+  const double rate = static_cast<double>(nmodels) * static_cast<double>(st.iterations()) / seconds;
+  st.counters["models/s"] = benchmark::Counter(static_cast<double>(nmodels), benchmark::Counter::kIsIterationInvariantRate);
+  if (threads == 1) {
+    g_one_thread_rate = rate;
+  } else if (g_one_thread_rate > 0) {
+    st.counters["speedup"] = rate / g_one_thread_rate;
+    st.counters["efficiency"] = rate / g_one_thread_rate / threads;
+  }
+  st.SetLabel(std::to_string(nmodels) + " models");
+}
+BENCHMARK(GridSearch)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark::kSecond)->UseRealTime()->MinTime(1.0);
+
+void MetropolisHastings(benchmark::State& st) {
+  const fq::RunState* loaded = load(st, "mcmc.opt");
+  if (!loaded) return;
+  constexpr std::int64_t kSteps = 1000;
+  fq::RunState run = *loaded;
+  run.parameters.nmodels = kSteps;
+  ScratchResults results;
+  for (auto _ : st) benchmark::DoNotOptimize(fq::mcmc_with(run, results.sink, fq::choose_fault_model));
+  st.counters["steps/s"] = benchmark::Counter(static_cast<double>(kSteps), benchmark::Counter::kIsIterationInvariantRate);
+  st.SetLabel("mcmc.opt, " + std::to_string(kSteps) + " chain steps per iteration");
+}
+BENCHMARK(MetropolisHastings)->Unit(benchmark::kSecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
