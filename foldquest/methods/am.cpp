@@ -32,32 +32,21 @@ std::int64_t am(const RunState& state, ff::Sink& results) { return am_with(state
 std::int64_t am_with(const RunState& state, ff::Sink& results, Evaluate evaluate) {
   const auto& p = state.parameters;
   const std::int64_t nmodels = p.nmodels;
-  chain::seed_for_run();
-  std::vector<double> params = chain::initial_model(state);
-  chain::print_initial_model(params);
-  double lnp = 0;
-  evaluate(state, lnp, params);
-
-  const auto free = chain::free_parameters(p);
+  auto [params, lnp, free, x, steps] = chain::start(state, evaluate);
   const std::size_t d = free.size();
-  std::vector<double> x(d);
-  SquareMatrix c0(d), c(d);
-  for (std::size_t k = 0; k < d; ++k) {
-    x[k] = params[free[k]];
-    c0(k, k) = p.steps[free[k]];
-  }
+  const SquareMatrix c0 = chain::diagonal(steps);
+  SquareMatrix c(d);
   std::vector<double> mean = x, old_mean(d);
   const double sd = chain::am_sd(d);
   const double eps = static_cast<double>(1e-9f);
 
-  std::vector<double> new_params = params;
+  std::vector<double> new_params;
   float acc_count = 0;
   auto& g = uniform_generator();
   for (std::int64_t t = 1; t <= nmodels; ++t) {
     const SquareMatrix l = chol(t > state.method.begin_adapt ? c : c0);
     const std::vector<double> xnew = randnormal_multi(static_cast<int>(d), x, l);
-    new_params = params;
-    for (std::size_t k = 0; k < d; ++k) new_params[free[k]] = xnew[k];
+    chain::with_free(params, free, xnew, new_params);
     if (!chain::out_of_bounds(new_params, free, p)) {
       double lnpnew = 0;
       evaluate(state, lnpnew, new_params);

@@ -67,24 +67,15 @@ std::int64_t apt_with(const RunState& state, ff::Sink& results, Evaluate evaluat
   if (nlevels < 2) return 0;  // the dialogue never lets this through
   const auto L = static_cast<std::size_t>(nlevels);
 
-  chain::seed_for_run();
-  const std::vector<double> params0 = chain::initial_model(state);
-  chain::print_initial_model(params0);
-  double lnp0 = 0;
-  evaluate(state, lnp0, params0);
-
-  const auto free = chain::free_parameters(p);
+  const chain::Start start = chain::start(state, evaluate);
+  const auto& free = start.free;
   const std::size_t d = free.size();
   std::vector<Level> levels(L);
   for (auto& lv : levels) {
-    lv.params = params0;
-    lv.lnp = lnp0;
-    lv.x.resize(d);
-    lv.c = SquareMatrix(d);
-    for (std::size_t k = 0; k < d; ++k) {
-      lv.x[k] = params0[free[k]];
-      lv.c(k, k) = p.steps[free[k]];
-    }
+    lv.params = start.params;
+    lv.lnp = start.lnp;
+    lv.x = start.x;
+    lv.c = chain::diagonal(start.steps);
     lv.s = chol(lv.c);
   }
   std::vector<double> rho(L - 1, 1.0), beta(L);
@@ -115,8 +106,8 @@ std::int64_t apt_with(const RunState& state, ff::Sink& results, Evaluate evaluat
         for (std::size_t j = 0; j <= i; ++j) jump += lv.s(i, j) * u[j];
         xnew[i] = lv.x[i] + jump;
       }
-      std::vector<double> new_params = lv.params;
-      for (std::size_t k = 0; k < d; ++k) new_params[free[k]] = xnew[k];
+      std::vector<double> new_params;
+      chain::with_free(lv.params, free, xnew, new_params);
       double alpha = 0;
       if (!chain::out_of_bounds(new_params, free, p)) {
         double lnpnew = 0;

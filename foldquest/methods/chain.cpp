@@ -35,6 +35,32 @@ void print_initial_model(std::span<const double> params) {
   ff::say(line);
 }
 
+Start start(const RunState& state, Evaluate evaluate) {
+  Start s;
+  seed_for_run();
+  s.params = initial_model(state);
+  print_initial_model(s.params);
+  evaluate(state, s.lnp, s.params);
+  s.free = free_parameters(state.parameters);
+  for (std::size_t j : s.free) {
+    s.x.push_back(s.params[j]);
+    s.steps.push_back(state.parameters.steps[j]);
+  }
+  return s;
+}
+
+void with_free(std::span<const double> params, std::span<const std::size_t> free, std::span<const double> x,
+               std::vector<double>& out) {
+  out.assign(params.begin(), params.end());
+  for (std::size_t k = 0; k < free.size(); ++k) out[free[k]] = x[k];
+}
+
+SquareMatrix diagonal(std::span<const double> v) {
+  SquareMatrix m(v.size());
+  for (std::size_t k = 0; k < v.size(); ++k) m(k, k) = v[k];
+  return m;
+}
+
 bool out_of_bounds(std::span<const double> x, std::span<const std::size_t> free, const Parameters& p) {
   for (std::size_t j : free) {
     // Written so that a NaN coordinate is out of bounds.

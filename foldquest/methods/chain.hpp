@@ -11,6 +11,12 @@
 #include "foldquest/math/linalg.hpp"
 #include "freeformat/writer.hpp"
 
+namespace fq {
+// How a method evaluates one model: choose_fault_model in a run; tests pass
+// objectives with known answers.
+using Evaluate = void (*)(const RunState& state, double& output, std::span<const double> params);
+}  // namespace fq
+
 namespace fq::chain {
 
 // The objective given to a proposal that is not evaluated (out of bounds):
@@ -30,6 +36,26 @@ std::vector<double> initial_model(const RunState& state);
 
 // Prints "Initial Model: " and the vector on one line.
 void print_initial_model(std::span<const double> params);
+
+// The start of every chain: the generator seeded, the initial model drawn
+// or taken, printed and evaluated; the free parameters with their current
+// values and their steps.
+struct Start {
+  std::vector<double> params;       // the full initial vector
+  double lnp = 0;                   // its objective
+  std::vector<std::size_t> free;    // 0-based indices of the free parameters
+  std::vector<double> x;            // their values
+  std::vector<double> steps;        // their steps
+};
+Start start(const RunState& state, Evaluate evaluate);
+
+// `out` = `params` with the free entries taken from `x`.
+void with_free(std::span<const double> params, std::span<const std::size_t> free, std::span<const double> x,
+               std::vector<double>& out);
+
+// The diagonal matrix of `v` (the initial proposal covariances: steps taken
+// as variances).
+SquareMatrix diagonal(std::span<const double> v);
 
 // True when any free value of a proposal lies outside its bounds (the bounds
 // themselves are inside) or is not a number.

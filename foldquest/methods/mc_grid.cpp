@@ -105,10 +105,7 @@ std::int64_t montecarlo_grid_with(const RunState& state, ff::Sink& results, Eval
       double rms = 0;
       evaluate(state, rms, params);
       if (model % 10000 == 0) ff::say(ff::Line() << "ran model " << model << " of " << nmodels);
-      ff::Line line;
-      line << rms;
-      for (double v : params) line << v;
-      results.put(line);
+      chain::write_record(results, rms, params);
     }
   }
   return nmodels;

@@ -69,10 +69,7 @@ std::int64_t mc_normal_with(const RunState& state, ff::Sink& results, Evaluate e
       double error = 0;
       evaluate(state, error, params);
       if (model % 10000 == 0) ff::say(ff::Line() << "ran model " << model << " of " << nmodels);
-      ff::Line line;
-      line << error;
-      for (double v : params) line << v;
-      results.put(line);
+      chain::write_record(results, error, params);
     }
   }
   return nmodels;

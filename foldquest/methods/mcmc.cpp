@@ -36,26 +36,14 @@ std::int64_t mcmc(const RunState& state, ff::Sink& results) {
 std::int64_t mcmc_with(const RunState& state, ff::Sink& results, Evaluate evaluate) {
   const auto& p = state.parameters;
   const std::int64_t nmodels = p.nmodels;
-  chain::seed_for_run();
-  std::vector<double> params = chain::initial_model(state);
-  chain::print_initial_model(params);
-  double lnp = 0;
-  evaluate(state, lnp, params);
-
-  const auto free = chain::free_parameters(p);
+  auto [params, lnp, free, x, sigma_jump] = chain::start(state, evaluate);
   const auto ntosolve = free.size();
-  std::vector<double> x(ntosolve), sigma_jump(ntosolve), xnew(ntosolve);
-  for (std::size_t k = 0; k < ntosolve; ++k) {
-    x[k] = params[free[k]];
-    sigma_jump[k] = p.steps[free[k]];
-  }
-  std::vector<double> new_params = params;
+  std::vector<double> xnew(ntosolve), new_params;
   float acc_count = 0;
   auto& g = uniform_generator();
   for (std::int64_t model = 1; model <= nmodels; ++model) {
     randnormal(static_cast<int>(ntosolve), x, sigma_jump, xnew);
-    new_params = params;
-    for (std::size_t k = 0; k < ntosolve; ++k) new_params[free[k]] = xnew[k];
+    chain::with_free(params, free, xnew, new_params);
     if (!chain::out_of_bounds(new_params, free, p)) {
       double lnpnew = 0;
       evaluate(state, lnpnew, new_params);

@@ -9,13 +9,11 @@
 
 #include "foldquest/driver/run_state.hpp"
 #include "foldquest/input/session.hpp"
+#include "foldquest/methods/chain.hpp"
 #include "freeformat/writer.hpp"
 
 namespace fq {
 
-// How a method evaluates one model: choose_fault_model in a run; tests pass
-// objectives with known answers.
-using Evaluate = void (*)(const RunState& state, double& output, std::span<const double> params);
 
 // Grid search: every grid model, results in model order.
 void gridsearch_options(Session& s);

@@ -23,24 +23,14 @@ std::int64_t ram(const RunState& state, ff::Sink& results) { return ram_with(sta
 std::int64_t ram_with(const RunState& state, ff::Sink& results, Evaluate evaluate) {
   const auto& p = state.parameters;
   const std::int64_t nmodels = p.nmodels;
-  chain::seed_for_run();
-  std::vector<double> params = chain::initial_model(state);
-  chain::print_initial_model(params);
-  double lnp = 0;
-  evaluate(state, lnp, params);
-
-  const auto free = chain::free_parameters(p);
+  auto [params, lnp, free, x, steps] = chain::start(state, evaluate);
   const std::size_t d = free.size();
-  std::vector<double> x(d), xnew(d), u(d);
+  std::vector<double> xnew(d), u(d);
   const std::vector<double> mu_stand(d, 0.0), sigma_stand(d, 1.0);
-  SquareMatrix c(d);
-  for (std::size_t k = 0; k < d; ++k) {
-    x[k] = params[free[k]];
-    c(k, k) = p.steps[free[k]];
-  }
+  SquareMatrix c = chain::diagonal(steps);
   SquareMatrix s = chol(c);
 
-  std::vector<double> new_params = params;
+  std::vector<double> new_params;
   float acc_count = 0;
   auto& g = uniform_generator();
   for (std::int64_t n = 1; n <= nmodels; ++n) {
@@ -50,8 +40,7 @@ std::int64_t ram_with(const RunState& state, ff::Sink& results, Evaluate evaluat
       for (std::size_t j = 0; j <= i; ++j) jump += s(i, j) * u[j];
       xnew[i] = x[i] + jump;
     }
-    new_params = params;
-    for (std::size_t k = 0; k < d; ++k) new_params[free[k]] = xnew[k];
+    chain::with_free(params, free, xnew, new_params);
     double alpha = 0;
     if (!chain::out_of_bounds(new_params, free, p)) {
       double lnpnew = 0;
