@@ -101,8 +101,8 @@ TEST_F(StraightRampExample, GridSearchFindsTheTrueModelWithinOneGridStep) {
   const auto pf = fqbest::read_param_file(params.string());
   ASSERT_EQ(pf.nparams(), kTrueModel.size());
 
-  // The grid holds the true model, away from the grid's middle and corners,
-  // so that a wrong numbering cannot land on it by chance.
+  // The grid holds the true model (off the grid's middle, see the README,
+  // so that a numbering read backwards would not land on it).
   for (std::size_t j = 0; j < pf.nparams(); ++j) {
     EXPECT_LE(pf.mins[j], kTrueModel[j]) << "parameter " << j + 1;
     EXPECT_GE(pf.maxs[j], kTrueModel[j]) << "parameter " << j + 1;
