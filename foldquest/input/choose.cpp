@@ -3,14 +3,16 @@
 #include <array>
 
 #include "foldquest/methods/methods.hpp"
+#include "foldquest/models/trishear_bend_run.hpp"
 #include "foldquest/models/trishear_straight_run.hpp"
 
 namespace fq {
 namespace {
 
 // Fault models by code.  Entries arrive with their models.
-constexpr std::array<FaultModel, 1> kFaultModels{{
+constexpr std::array<FaultModel, 2> kFaultModels{{
     {1, trishear_str_options, run_model_str},
+    {3, trishear_bend_options, run_model_bend},
 }};
 
 // Methods by code.

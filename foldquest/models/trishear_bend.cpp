@@ -1,0 +1,412 @@
+// Trishear over a fault with a bend: the option dialogue and the model run.
+//
+// One call restores every data type present from its deformed state to its
+// state before faulting (or before its own slip) and scores it, like the
+// straight ramp's run; what differs is the fault: two segments joined at a
+// bend, the tip possibly passing the bend while it propagates.
+//
+// Notation (map frame x right, y up; lengths in data units):
+//   a1, a2          map angles of segment 1 (above the bend) and segment 2
+//                   (below), radians; both at most pi/2 (ramp_dir = +1, the
+//                   fault rises towards +x) or both above (ramp_dir = -1)
+//   acute(k)        min(a_k, pi - a_k), the acute dip of segment k; the
+//                   upper segment is at least as steep: acute(1) >= acute(2)
+//   bend            (bendx, bendy): bendy is parameter 9, or the initial
+//                   tip's y when bend_at_tipy = 1 (the bend is then the
+//                   initial tip); bendx puts it on the given tip's segment
+//   D = q P         tip travel for a slip magnitude q
+//   tip paths       initial tip (slip), growth tips (growth slip) and
+//                   terrace tips (terrace slip), by the tip-path rule from
+//                   the final tip, or from the given initial tip forward
+//   frames          the data go into the frame of the final tip on its
+//                   segment; the kernel returns them relative to the tip
+//                   after the item's slip, in the frame of the segment the
+//                   kernel ended on (TrishearBend::end_segment), and they go
+//                   back to the map with that tip and that segment's dip
+// A dip theta in the map frame (radians, positive down to the right) is
+// theta ramp_dir + acute(seg) in the frame of segment seg.
+#include "foldquest/models/trishear_bend_run.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "foldquest/fit/err_and_prob.hpp"
+#include "foldquest/fit/slot_check.hpp"
+#include "foldquest/input/user_input.hpp"
+#include "foldquest/math/geometry.hpp"
+#include "foldquest/models/trishear_bend.hpp"
+
+namespace fq {
+
+void trishear_bend_options(Session& session) {
+  RunState& st = session.state;
+  if (st.options.tiptosolve == 1) {
+    st.fault.bend_at_tipy = ask_flag(session, {"Must depth of fault bend be at initial fault tip depth? (0/1)"});
+    st.fault.tipy_can_be_below_bend = 0;
+    if (st.fault.bend_at_tipy == 1) {
+      st.parameters.nparams = trishear_bend_param_count(1);
+      return;
+    }
+  } else {
+    st.fault.bend_at_tipy = 0;
+    st.fault.tipy_can_be_below_bend = 0;
+  }
+  st.parameters.nparams = trishear_bend_param_count(0);
+  st.fault.tipy_can_be_below_bend = ask_flag(session, {"Can initial tipy be below fault bend? (0/1)"});
+}
+
+// Back from a later tip by D:
+//   on segment 2:             later - D (cos a2, sin a2), segment 2
+//   on segment 1, L < D:      later - L (cos a1, sin a1) - (D - L)(cos a2, sin a2),
+//                             segment 2 (L = distance to the bend)
+//   on segment 1, otherwise:  later - D (cos a1, sin a1), segment 1
+TipOnFault bend_tip_back(const BendFault& f, TipOnFault later, double D) {
+  const double c1 = std::cos(f.a1), s1 = std::sin(f.a1), c2 = std::cos(f.a2), s2 = std::sin(f.a2);
+  if (later.segment == 2) return {later.x - D * c2, later.y - D * s2, 2};
+  const double dx = later.x - f.bendx, dy = later.y - f.bendy;
+  const double L = std::sqrt(dx * dx + dy * dy);
+  if (L < D) return {later.x - L * c1 - (D - L) * c2, later.y - L * s1 - (D - L) * s2, 2};
+  return {later.x - D * c1, later.y - D * s1, 1};
+}
+
+// Forward from an earlier tip by D:
+//   on segment 1:             earlier + D (cos a1, sin a1), segment 1
+//   on segment 2, L < D:      earlier + L (cos a2, sin a2) + (D - L)(cos a1, sin a1),
+//                             segment 1
+//   on segment 2, otherwise:  earlier + D (cos a2, sin a2), segment 2
+TipOnFault bend_tip_forward(const BendFault& f, TipOnFault earlier, double D) {
+  const double c1 = std::cos(f.a1), s1 = std::sin(f.a1), c2 = std::cos(f.a2), s2 = std::sin(f.a2);
+  if (earlier.segment == 1) return {earlier.x + D * c1, earlier.y + D * s1, 1};
+  const double dx = earlier.x - f.bendx, dy = earlier.y - f.bendy;
+  const double L = std::sqrt(dx * dx + dy * dy);
+  if (L < D) return {earlier.x + L * c2 + (D - L) * c1, earlier.y + L * s2 + (D - L) * s1, 1};
+  return {earlier.x + D * c2, earlier.y + D * s2, 2};
+}
+
+namespace {
+
+constexpr double pi = Constants::pi;
+constexpr double half_pi = pi / 2;  // 1.5707963705062866, exact
+// tan(89 degrees) with the run's pi: the boundary slope used for phi = 90.
+constexpr double kTan89Degrees = 57.29010354714842;
+
+std::span<const double> param_block(std::span<const double> params, int start, int count, const char* what) {
+  if (count <= 0) return {};
+  if (start < 1 || static_cast<std::size_t>(start - 1) + static_cast<std::size_t>(count) > params.size())
+    throw std::invalid_argument(std::string("run_model_bend: ") + what + " parameters " + std::to_string(start) +
+                                " to " + std::to_string(start + count - 1) + " outside a vector of " +
+                                std::to_string(params.size()));
+  return params.subspan(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(count));
+}
+
+// True when some value exceeds the slip; NaN values never do.
+bool any_exceeds(std::span<const double> block, double slip) {
+  return std::any_of(block.begin(), block.end(), [slip](double v) { return v > slip; });
+}
+
+// The geometry of one model: angles, slope, bend, tips and the frame of the
+// final tip.
+struct BendModel {
+  int ramp_dir = 1;
+  std::array<double, 2> acute{};
+  BendFault fault;
+  TipOnFault init, final_tip;
+  double povers = 0;
+
+  double acute_of(int seg) const { return acute[static_cast<std::size_t>(seg - 1)]; }
+  TipFrame frame(const TipOnFault& tip, int seg) const { return TipFrame(tip.x, tip.y, acute_of(seg), ramp_dir); }
+  // The tip after a slip of magnitude q, going back from the final tip.
+  TipOnFault tip_after(double q) const { return bend_tip_back(fault, final_tip, std::abs(q) * povers); }
+};
+
+// Restores one bed or terrace through kernel k: into the frame of the final
+// tip, through the slip, and back with the tip after the slip and the
+// segment the kernel ended on.  `cov`, when not empty, starts as
+// diag(sigma^2, sigma^2) (isotropic: its turn into the frame is the
+// identity) and is turned back to the map frame.
+bool restore_points(const BendModel& g, const TrishearBend& k, const TipOnFault& tip_after,
+                    std::span<const Vec2> pts, std::span<Vec2> work, std::span<Mat2> cov, double sigma) {
+  const TipFrame start = g.frame(g.final_tip, g.final_tip.segment);
+  for (std::size_t i = 0; i < pts.size(); ++i) work[i] = start.to_ze(pts[i]);
+  const double var = sigma * sigma;
+  for (Mat2& c : cov) c = Mat2{var, 0, 0, var};
+  const bool ok = trishear_func_bend(k, work, cov);
+  const TipFrame end = g.frame(tip_after, k.end_segment());
+  for (Vec2& p : work) p = end.to_xy(p);
+  for (Mat2& c : cov) c = end.cov_to_xy(c);
+  return ok;
+}
+
+}  // namespace
+
+void run_model_bend(const RunState& state, double& output, std::span<const double> params) {
+  const Options& o = state.options;
+  const Parameters& par = state.parameters;
+  const DataModule& data = state.data;
+  const double failed = failed_model_output(o.resulttype);
+
+  const bool beds_on = o.has(Options::dattype_beds);
+  const bool dips_on = o.has(Options::dattype_dips);
+  const bool terr_on = o.has(Options::dattype_terr);
+  const bool fault_on = o.has(Options::dattype_faultpts);
+
+  // 1. Fault parameters.
+  const bool bend_at_tipy = state.fault.bend_at_tipy == 1;
+  const int nfault = trishear_bend_param_count(state.fault.bend_at_tipy);
+  if (params.size() < static_cast<std::size_t>(nfault))
+    throw std::invalid_argument("run_model_bend: " + std::to_string(params.size()) + " parameters, at least " +
+                                std::to_string(nfault) + " needed");
+  const double tipx_param = params[0];
+  const double tipy_param = params[1];
+  const double slip = params[2];
+  const double a1_deg = params[3];
+  const double phi_deg = params[4];
+  const double povers = params[5];
+  const double s = params[6];
+  const double a2_deg = params[7];
+  const double bendy = bend_at_tipy ? tipy_param : params[8];
+  const double total_slip = slip * par.slip_sense;
+
+  // 2, 3. Growth and terrace slips: none may exceed the slip (NaN values
+  // are ignored, a value equal to the slip passes).
+  std::span<const double> growth_block, terr_block;
+  if (beds_on && data.ngrowth > 0) {
+    growth_block = param_block(params, par.nparam_start_growth, data.ngrowth, "growth");
+    if (any_exceeds(growth_block, slip)) {
+      output = failed;
+      return;
+    }
+  }
+  if (terr_on) {
+    terr_block = param_block(params, par.nparam_start_terr, data.nterr, "terrace");
+    if (any_exceeds(terr_block, slip)) {
+      output = failed;
+      return;
+    }
+  }
+
+  // 4. Restored-state fit parameters, read by the scoring under fit type 5 only.
+  std::span<const double> restored_fit_params;
+  if (o.fittype == 5 && par.nrestored_fit_params > 0)
+    restored_fit_params =
+        param_block(params, par.nparam_start_restored_fit, par.nrestored_fit_params, "restored-state fit");
+
+  // 5. Angles, and the rejections of the bend's geometry.  Each test is
+  // written so that a NaN angle rejects the model.
+  BendModel g;
+  g.povers = povers;
+  g.fault.a1 = a1_deg * pi / 180;
+  g.fault.a2 = a2_deg * pi / 180;
+  const double a1 = g.fault.a1, a2 = g.fault.a2;
+  // Both segments on one side of the vertical: rising towards +x (both at
+  // most pi/2) or towards -x (both above).
+  const bool both_right = a1 <= half_pi && a2 <= half_pi;
+  const bool both_left = a1 > half_pi && a2 > half_pi;
+  if (!both_right && !both_left) {
+    output = failed;
+    return;
+  }
+  g.ramp_dir = both_left ? -1 : 1;
+  g.acute = {std::min(a1, pi - a1), std::min(a2, pi - a2)};
+  // The upper segment at least as steep as the lower.
+  if (!(g.acute[0] >= g.acute[1])) {
+    output = failed;
+    return;
+  }
+  // phi below half the bend's obtuse angle, max(|a1 - a2|, pi - |a1 - a2|)/2,
+  // so that the zone's boundary stays below the bisector.  The same bound
+  // is also taken in degrees, the parameters' own unit, so that phi exactly
+  // at the bound is rejected whatever the rounding of the radians.
+  const double phi = phi_deg * pi / 180;
+  const double dd = std::abs(a1 - a2);
+  const double dd_deg = std::abs(a1_deg - a2_deg);
+  if (!(phi < std::max(dd / 2, (pi - dd) / 2)) || !(phi_deg < std::max(dd_deg / 2, (180 - dd_deg) / 2))) {
+    output = failed;
+    return;
+  }
+  const double m = phi == half_pi ? kTan89Degrees : std::tan(phi);
+
+  // 6. The bend and the tips.  The given tip is on segment 2 below the
+  // bend, else on segment 1; the bend is where its segment reaches bendy.
+  const TipOnFault given{tipx_param, tipy_param, tipy_param < bendy ? 2 : 1};
+  g.fault.bendy = bendy;
+  if (bend_at_tipy || tipy_param == bendy) {
+    g.fault.bendx = tipx_param;  // the bend at the tip
+  } else {
+    g.fault.bendx = tipx_param - (tipy_param - bendy) / std::tan(given.segment == 1 ? a1 : a2);
+  }
+  // A horizontal segment never reaches another depth: no bend point.
+  if (!std::isfinite(g.fault.bendx)) {
+    output = failed;
+    return;
+  }
+  const double travel = slip * povers;
+  if (o.tiptosolve == 1) {
+    g.init = given;
+    g.final_tip = bend_tip_forward(g.fault, given, travel);
+  } else {
+    g.final_tip = given;
+    g.init = bend_tip_back(g.fault, given, travel);
+  }
+  if (state.fault.tipy_can_be_below_bend == 0 && !(bendy <= g.init.y)) {
+    output = failed;
+    return;
+  }
+  const int seg_final = g.final_tip.segment;
+  const TipFrame final_frame = g.frame(g.final_tip, seg_final);
+  const Vec2 bendze = final_frame.to_ze({g.fault.bendx, g.fault.bendy});
+
+  // 7. Per-type scores.  In checked builds every type present starts as the
+  // unwritten marker and must have been written by its scoring.
+  std::array<double, Options::ndatatypes_poss> outputs{};
+  auto slot = [&](int type) -> double& { return outputs[static_cast<std::size_t>(type - 1)]; };
+  auto mark = [&](int type) {
+    if constexpr (kCheckedBuild) slot(type) = unwritten_marker();
+  };
+  auto check = [&](int type, const char* what) {
+    if constexpr (kCheckedBuild) require_written(std::span<const double>(&slot(type), 1), what);
+  };
+
+  const double v0 = par.v0;
+  const double increment = par.increment;
+  auto kernel_for = [&](double signed_slip) {
+    return TrishearBend(v0, m, signed_slip, increment, povers, s, bendze, g.acute[0], g.acute[1], seg_final);
+  };
+  std::optional<TrishearBend> kernel_total;
+  if (beds_on || dips_on) kernel_total.emplace(kernel_for(total_slip));
+
+  std::size_t longest = 0;
+  if (beds_on)
+    for (const Bed& b : data.beds) longest = std::max(longest, b.pts.size());
+  if (terr_on)
+    for (const Bed& b : data.terraces) longest = std::max(longest, b.pts.size());
+  std::vector<Vec2> work(longest);
+  std::vector<Mat2> cov;
+
+  // 8. Beds: each through its slip (the total slip, or its growth slip for
+  // a growth stratum, in order of appearance), back with the tip after that
+  // slip.
+  if (beds_on) {
+    mark(Options::dattype_beds);
+    const bool bed_cov = o.propagate == 1 && (o.resulttype == 2 || o.resulttype == 4);
+    if (bed_cov) cov.resize(longest);
+    std::vector<double> beds_output_indiv(data.beds.size());
+    if constexpr (kCheckedBuild) mark_unwritten(beds_output_indiv);
+    std::size_t next_growth = 0;
+    for (std::size_t i = 0; i < data.beds.size(); ++i) {
+      const Bed& bed = data.beds[i];
+      const std::size_t n = bed.pts.size();
+      const std::span<Vec2> pts(work.data(), n);
+      const std::span<Mat2> c = bed_cov ? std::span<Mat2>(cov.data(), n) : std::span<Mat2>();
+      bool ok = false;
+      if (bed.growth) {
+        if (next_growth >= growth_block.size())
+          throw std::invalid_argument("run_model_bend: more growth strata among the beds than ngrowth");
+        const double q = growth_block[next_growth++];
+        ok = restore_points(g, kernel_for(q * par.slip_sense), g.tip_after(q), bed.pts, pts, c, par.sigma_bed);
+      } else {
+        ok = restore_points(g, *kernel_total, g.init, bed.pts, pts, c, par.sigma_bed);
+      }
+      if (!ok) {
+        output = failed;
+        return;
+      }
+      calc_bed_err(state, static_cast<int>(i + 1), pts, beds_output_indiv, c, restored_fit_params);
+    }
+    if constexpr (kCheckedBuild) require_written(beds_output_indiv, "run_model_bend: bed scores");
+    calc_beds_err(state, beds_output_indiv, slot(Options::dattype_beds));
+    check(Options::dattype_beds, "run_model_bend: beds");
+  }
+
+  // 9. Dips, through the total slip: into the frame of the final tip's
+  // segment, back with the dip of the segment the kernel ended on.
+  if (dips_on) {
+    mark(Options::dattype_dips);
+    const std::size_t nd = data.dips.size();
+    if (data.dip_pos.size() != nd)
+      throw std::invalid_argument("run_model_bend: dip positions and dips differ in number");
+    const double acute_start = g.acute_of(seg_final);
+    std::vector<Vec2> dipposze(nd);
+    std::vector<double> dipsze(nd);
+    std::vector<double> sigma_dip_array(nd, par.sigma_dip * pi / 180);
+    for (std::size_t j = 0; j < nd; ++j) {
+      dipposze[j] = final_frame.to_ze(data.dip_pos[j]);
+      dipsze[j] = data.dips[j] * g.ramp_dir + acute_start;
+    }
+    if (!trishear_func_dip_bend(*kernel_total, dipposze, dipsze, sigma_dip_array)) {
+      output = failed;
+      return;
+    }
+    const double acute_end = g.acute_of(kernel_total->end_segment());
+    std::vector<double> restoreddips(nd);
+    for (std::size_t j = 0; j < nd; ++j) {
+      double dip = (dipsze[j] - acute_end) * g.ramp_dir * 180 / pi;
+      if (dip > 90) dip -= 180;
+      if (dip < -90) dip += 180;
+      restoreddips[j] = dip;
+      sigma_dip_array[j] = sigma_dip_array[j] * 180 / pi;
+    }
+    calc_dip_err(state, restoreddips, slot(Options::dattype_dips), sigma_dip_array, restored_fit_params);
+    check(Options::dattype_dips, "run_model_bend: dips");
+  }
+
+  // 10. Terraces, each through its own slip and back with its own tip.
+  if (terr_on) {
+    mark(Options::dattype_terr);
+    const bool terr_cov = o.resulttype == 2 || o.resulttype == 4;
+    if (terr_cov) cov.resize(longest);
+    const std::size_t nt = data.terraces.size();
+    if (terr_block.size() != nt) throw std::invalid_argument("run_model_bend: terrace count and nterr differ");
+    std::vector<double> terr_output_indiv(nt);
+    if constexpr (kCheckedBuild) mark_unwritten(terr_output_indiv);
+    for (std::size_t n = 0; n < nt; ++n) {
+      const Bed& terr = data.terraces[n];
+      const std::size_t np = terr.pts.size();
+      const std::span<Vec2> pts(work.data(), np);
+      const std::span<Mat2> c = terr_cov ? std::span<Mat2>(cov.data(), np) : std::span<Mat2>();
+      const double q = terr_block[n];
+      if (!restore_points(g, kernel_for(q * par.slip_sense), g.tip_after(q), terr.pts, pts, c, par.sigma_terr)) {
+        output = failed;
+        return;
+      }
+      calc_terr_err(state, static_cast<int>(n + 1), pts, terr_output_indiv, c);
+    }
+    if constexpr (kCheckedBuild) require_written(terr_output_indiv, "run_model_bend: terrace scores");
+    calc_beds_err(state, terr_output_indiv, slot(Options::dattype_terr));
+    check(Options::dattype_terr, "run_model_bend: terraces");
+  }
+
+  // 11. Points on the fault: distance to the segment on the point's side of
+  // the line through the bend that bisects it,
+  //   y > bendy - (x - bendx) ramp_dir t_ax,  t_ax = tan((pi - acute(1) - acute(2))/2)
+  // (segment 1 above it), |t (x - bendx) - y + bendy| / sqrt(t^2 + 1) with
+  // t = tan of that segment's map angle.
+  if (fault_on) {
+    const bool scored = o.resulttype != 3;
+    if (scored) mark(Options::dattype_faultpts);
+    const double t_ax = std::tan((pi - g.acute[0] - g.acute[1]) / 2);
+    const double t1 = std::tan(a1), t2 = std::tan(a2);
+    const double root1 = std::sqrt(t1 * t1 + 1), root2 = std::sqrt(t2 * t2 + 1);
+    const double bx = g.fault.bendx, by = g.fault.bendy;
+    std::vector<double> fault_errs(data.faultpts.size());
+    for (std::size_t i = 0; i < fault_errs.size(); ++i) {
+      const Vec2 q = data.faultpts[i];
+      const bool upper = q.y > by - (q.x - bx) * g.ramp_dir * t_ax;
+      const double t = upper ? t1 : t2;
+      fault_errs[i] = std::abs(t * (q.x - bx) - q.y + by) / (upper ? root1 : root2);
+    }
+    calc_fault_pts_err(state, fault_errs, slot(Options::dattype_faultpts));
+    if (scored) check(Options::dattype_faultpts, "run_model_bend: fault points");
+  }
+
+  // 12. The score.
+  output = outputs[0] + outputs[1] + outputs[2] + outputs[3];
+}
+
+}  // namespace fq
