@@ -44,8 +44,9 @@
 //                   eta > 0; else footwall when zeta < zb
 //   otherwise       zone when eta > -(m zeta), else footwall
 //
-// Parallel segments (d = 0, or a d so small that the bisector's angle,
-// computed with the run's pi, is not below a right angle): every bisector
+// Parallel segments (d = 0, or a d so small, below about 1e-7, that the
+// bisector's tangent computed with the run's pi is negative or above 1e8):
+// every bisector
 // test takes its limit tb -> +infinity.  The bisector is the line
 // zeta = zb; "ahead" is zeta > zb; the slip to it is zb - zeta; a point
 // that reaches it lands at zeta = zb and keeps its eta.
@@ -65,6 +66,10 @@ namespace {
 
 constexpr double pi = Constants::pi;
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+
+// Bisector tangents above this are taken as parallel segments (see the
+// constructor of TrishearBend).
+constexpr double kBendMaxTanBisect = 1e8;
 
 }  // namespace
 
@@ -118,8 +123,11 @@ TrishearBend::TrishearBend(double v0, double m, double total_slip, double increm
   sin_diff_ = std::sin(d_);
   cos_diff_ = std::cos(d_);
   // With d = 0 the angle is the run's pi/2, a little above a right angle,
-  // and its tangent a large negative number: take the limit instead.
-  parallel_ = !(tan_bisect_ > 0) || std::isinf(tan_bisect_);
+  // and its tangent a large negative number: take the limit instead.  So
+  // also for a d within about 1e-7 of 0, where the tangent passes through
+  // its pole and placing a point on the bisector, eta = (zeta - zb) tb,
+  // would magnify the rounding of zeta by tb.
+  parallel_ = !(tan_bisect_ > 0) || !(tan_bisect_ <= kBendMaxTanBisect);
 
   restoring_ = v0 < 0;
   sign_ = restoring_ ? -1.0 : 1.0;

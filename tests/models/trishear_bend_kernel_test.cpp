@@ -169,23 +169,29 @@ TEST(BendKernel, PointExactlyOnTheBisector) {
 // bend that the tip does not reach changes nothing: every point moves as on
 // the straight ramp.  (With the raw tangent the hanging wall behind the
 // perpendicular would be taken for footwall and left behind.)
+// Segments within 1e-7 radian of parallel are treated alike: there the
+// tangent passes through its pole.
 TEST(BendKernel, ParallelSegmentsMoveAsTheStraightRamp) {
   const double a = rad(35), m = std::tan(rad(25)), s = 1.5, P = 0.5;
-  const TrishearBend k(-0.05, m, -8, -0.05, P, s, {-6, 0}, a, a);
-  EXPECT_TRUE(k.parallel());
-  ASSERT_EQ(k.npieces(), 1);
-  const TrishearStr str(-0.05, m, -8, -0.05, P, s);
-  for (const Vec2 p0 : {Vec2{-10, 3}, Vec2{-3, 1}, Vec2{-12, -2}, Vec2{4, 0.5}, Vec2{6, -2}, Vec2{2, 4}}) {
-    Vec2 p = p0, q = p0;
-    Mat2 cp{1, 0, 0, 1}, cq{1, 0, 0, 1};
-    ASSERT_TRUE(trishear_bend_point(k, p, &cp));
-    ASSERT_TRUE(trishear_point(str, q, &cq));
-    // The straight ramp returns positions relative to the tip at the start;
-    // the bend kernel relative to the tip after the slip, 8 P further back.
-    EXPECT_CLOSE(p, (Vec2{q.x + 8 * P, q.y}), Tol::abs(1e-12, "length", "the same steps, shifted"))
-        << p0.x << "," << p0.y;
-    EXPECT_CLOSE(cp, cq, Tol::abs(1e-12, "length^2", "the same steps"));
+  for (const double d : {0.0, 5e-8, 8.7e-8, 1e-7}) {
+    const TrishearBend k(-0.05, m, -8, -0.05, P, s, {-6, 0}, a, a - d);
+    EXPECT_TRUE(k.parallel()) << d;
+    ASSERT_EQ(k.npieces(), 1);
+    const TrishearStr str(-0.05, m, -8, -0.05, P, s);
+    for (const Vec2 p0 : {Vec2{-10, 3}, Vec2{-3, 1}, Vec2{-12, -2}, Vec2{4, 0.5}, Vec2{6, -2}, Vec2{2, 4}}) {
+      Vec2 p = p0, q = p0;
+      Mat2 cp{1, 0, 0, 1}, cq{1, 0, 0, 1};
+      ASSERT_TRUE(trishear_bend_point(k, p, &cp));
+      ASSERT_TRUE(trishear_point(str, q, &cq));
+      // The straight ramp returns positions relative to the tip at the start;
+      // the bend kernel relative to the tip after the slip, 8 P further back.
+      EXPECT_CLOSE(p, (Vec2{q.x + 8 * P, q.y}), Tol::abs(1e-6, "length", "the same steps, shifted; d up to 1e-7"))
+          << p0.x << "," << p0.y;
+      EXPECT_CLOSE(cp, cq, Tol::abs(1e-9, "length^2", "the same steps"));
+    }
   }
+  // A bend of a degree is a bend.
+  EXPECT_FALSE(TrishearBend(-0.05, m, -8, -0.05, P, s, {-6, 0}, a, a - rad(1)).parallel());
 }
 
 // The zone step is the straight ramp's: with the tip on segment 2 and the
