@@ -1,0 +1,370 @@
+// Trishear over a ramp from a horizontal detachment: the option question and
+// the model run.
+//
+// One call restores every data type present from its deformed state to its
+// state before faulting and scores it, as the straight ramp's run does:
+//   beds       each bed through its slip (the total slip, or its growth slip
+//              for a growth stratum, in order of appearance)
+//   dips       every dip through the total slip
+//   terraces   each terrace through its own slip
+//   fault pts  not restored: distance from the nearer fault segment (the
+//              ramp or the detachment)
+// The score is the sum of the four per-type values (0 for a type not present).
+//
+// Notation (map frame x right, y up; lengths in data units; angles in
+// radians inside, degrees in the parameter vector):
+//   slip        parameter 3, a magnitude; total_slip = slip * slip_sense,
+//               the signed restoration slip (same sign as v0, increment)
+//   ramp_angle  ramp angle from +x; ramp_dir = -1 above pi/2 (the ramp
+//               rises towards -x), ramp_acute = min(angle, pi - angle)
+//   tan_ramp    tan(ramp_angle): slope of the ramp line in the map
+//   m           tan(phi); at phi = pi/2 exactly, tan(89 degrees)
+//   d           slip * povers: how far the tip grew up the ramp
+//   tip_init    the tip before faulting, tip_final the present tip;
+//               tip_final = tip_init + d (cos ramp_angle, sin ramp_angle)
+//   decolxy     the bend (xb, yb), where the ramp leaves the detachment
+//               y = yb: the initial tip itself when decoly_at_tipy = 1, else
+//               the point of the ramp line through the final tip at
+//               yb = parameter 8,
+//                 xb = x_final - (y_final - yb) / tan_ramp
+//   decolze     the bend in the fault-tip frame of the final tip; only its
+//               first coordinate (how far the bend lies behind the tip,
+//               along the ramp, negative) enters the kinematics
+// The data's fault-tip frame is that of the final tip; a dip theta of the
+// map frame is theta * ramp_dir + ramp_acute in it.
+//
+// Rejections (the model fails with its result type's failure value):
+//   - a growth or terrace slip above the total slip (as the straight ramp);
+//   - phi >= max(ramp_angle, pi - ramp_angle) / 2, half the bend's obtuse
+//     angle: the zone would reach past the axial surface (NaN phi too);
+//   - decoly_at_tipy = 0 and not yb < y_init: the detachment must lie
+//     strictly below the initial tip;
+//   - decoly_at_tipy = 0 and a bend that is not a finite point: a ramp
+//     parallel to the detachment (0 degrees) never meets it, and the bend's
+//     x would be infinite.
+#include "foldquest/models/trishear_decol_run.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "foldquest/fit/err_and_prob.hpp"
+#include "foldquest/fit/slot_check.hpp"
+#include "foldquest/input/user_input.hpp"
+#include "foldquest/math/geometry.hpp"
+#include "foldquest/models/trishear_decol.hpp"
+
+namespace fq {
+
+void trishear_decol_options(Session& session) {
+  const int answer = ask_flag(session, {"Must detachment depth be at initial fault tip depth? (0/1)"});
+  session.state.fault.decoly_at_tipy = answer;
+  session.state.parameters.nparams = trishear_decol_nparams(answer);
+}
+
+namespace {
+
+constexpr double pi = Constants::pi;
+constexpr double half_pi = pi / 2;  // 1.5707963705062866, exact
+// tan(89 degrees) with the run's pi: the boundary slope used for phi = 90.
+constexpr double kTan89Degrees = 57.29010354714842;
+
+// The `count` values of params from the 1-based index `start`; a vector
+// shorter than the run state's layout is a caller's error.
+std::span<const double> param_block(std::span<const double> params, int start, int count, const char* what) {
+  if (count <= 0) return {};
+  if (start < 1 || static_cast<std::size_t>(start - 1) + static_cast<std::size_t>(count) > params.size())
+    throw std::invalid_argument(std::string("run_model_decol: ") + what + " parameters " + std::to_string(start) +
+                                " to " + std::to_string(start + count - 1) + " outside a vector of " +
+                                std::to_string(params.size()));
+  return params.subspan(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(count));
+}
+
+// True when some value of the block exceeds the total slip (NaN values are
+// ignored; a value equal to the slip passes).
+bool any_exceeds(std::span<const double> block, double slip) {
+  return std::any_of(block.begin(), block.end(), [slip](double v) { return v > slip; });
+}
+
+std::vector<double> signed_slips(std::span<const double> block, int slip_sense) {
+  std::vector<double> out(block.size());
+  for (std::size_t i = 0; i < block.size(); ++i) out[i] = block[i] * slip_sense;
+  return out;
+}
+
+// Restores one bed or terrace into `work` (map frame); `cov`, when not
+// empty, starts as diag(sigma^2, sigma^2) (isotropic: its turn into the
+// fault-tip frame is the identity) and ends as each point's covariance in
+// the map frame.
+DecolStatus restore_points(const TipFrame& frame, const TrishearDecol& kernel, std::span<const Vec2> pts,
+                           std::span<Vec2> work, std::span<Mat2> cov, double sigma) {
+  for (std::size_t i = 0; i < pts.size(); ++i) work[i] = frame.to_ze(pts[i]);
+  const double var = sigma * sigma;
+  for (Mat2& c : cov) c = Mat2{var, 0, 0, var};
+  const DecolStatus status = trishear_func_decol(kernel, work, cov);
+  for (Vec2& p : work) p = frame.to_xy(p);
+  for (Mat2& c : cov) c = frame.cov_to_xy(c);
+  return status;
+}
+
+// Distance of the fault point q from the nearer fault segment.  The line
+// through the bend (xb, yb) bisecting the bend's angle,
+//   y = yb - (x - xb) ramp_dir tan((pi - ramp_acute)/2),
+// divides the section: above it the ramp is nearer, below it the detachment.
+//   ramp:        |(x - xb) tan_ramp - y + yb| / sqrt(tan_ramp^2 + 1)
+//   detachment:  |y - yb|
+// The tangent is computed with the run's pi; for a ramp within rounding of
+// horizontal it passes pi/2 and turns negative, and the bisector is then
+// taken as its limit, the vertical through the bend.
+struct FaultSegments {
+  Vec2 bend;
+  double dir, tan_axis, tan_ramp, root;
+  bool vertical_axis;
+
+  FaultSegments(Vec2 b, int ramp_dir, double ramp_acute, double ramp_angle)
+      : bend(b), dir(ramp_dir), tan_axis(std::tan((pi - ramp_acute) / 2)), tan_ramp(std::tan(ramp_angle)) {
+    root = std::sqrt(tan_ramp * tan_ramp + 1);
+    vertical_axis = !(tan_axis > 0 && tan_axis < std::numeric_limits<double>::infinity());
+  }
+
+  double distance(Vec2 q) const {
+    const double u = (q.x - bend.x) * dir;  // towards the ramp's side
+    const bool ramp_side = vertical_axis ? (u > 0 || (u == 0 && q.y > bend.y)) : q.y > bend.y - u * tan_axis;
+    if (ramp_side) return std::abs((q.x - bend.x) * tan_ramp - q.y + bend.y) / root;
+    return std::abs(q.y - bend.y);
+  }
+};
+
+}  // namespace
+
+void run_model_decol(const RunState& state, double& output, std::span<const double> params) {
+  const Options& o = state.options;
+  const Parameters& par = state.parameters;
+  const DataModule& data = state.data;
+  const bool decol_at_tip = state.fault.decoly_at_tipy == 1;
+  const double failed = failed_model_output(o.resulttype);
+
+  const bool beds_on = o.has(Options::dattype_beds);
+  const bool dips_on = o.has(Options::dattype_dips);
+  const bool terr_on = o.has(Options::dattype_terr);
+  const bool fault_on = o.has(Options::dattype_faultpts);
+
+  // 1. Fault parameters.
+  const int nfault = trishear_decol_nparams(state.fault.decoly_at_tipy);
+  if (params.size() < static_cast<std::size_t>(nfault))
+    throw std::invalid_argument("run_model_decol: " + std::to_string(params.size()) + " parameters, at least " +
+                                std::to_string(nfault) + " needed");
+  const double tipx_param = params[0];
+  const double tipy_param = params[1];
+  const double slip = params[2];
+  const double ramp_angle_deg = params[3];
+  const double phi_deg = params[4];
+  const double povers = params[5];
+  const double s = params[6];
+  const double total_slip = slip * par.slip_sense;
+
+  // 2. Growth strata: no growth slip may exceed the total slip.
+  std::vector<double> growth_slip;
+  if (beds_on && data.ngrowth > 0) {
+    const auto block = param_block(params, par.nparam_start_growth, data.ngrowth, "growth");
+    if (any_exceeds(block, slip)) {
+      output = failed;
+      return;
+    }
+    growth_slip = signed_slips(block, par.slip_sense);
+  }
+
+  // 3. Terraces: likewise.
+  std::vector<double> terr_slip;
+  if (terr_on) {
+    const auto block = param_block(params, par.nparam_start_terr, data.nterr, "terrace");
+    if (any_exceeds(block, slip)) {
+      output = failed;
+      return;
+    }
+    terr_slip = signed_slips(block, par.slip_sense);
+  }
+
+  // 4. Restored-state fit parameters, read by the scoring under fit type 5 only.
+  std::span<const double> restored_fit_params;
+  if (o.fittype == 5 && par.nrestored_fit_params > 0)
+    restored_fit_params =
+        param_block(params, par.nparam_start_restored_fit, par.nrestored_fit_params, "restored-state fit");
+
+  // 5. Angles.  The zone may not reach past the axial surface: phi must be
+  // below half the bend's obtuse angle, max(angle, pi - angle)/2.
+  const double ramp_angle = ramp_angle_deg * pi / 180;
+  const int ramp_dir = ramp_angle > half_pi ? -1 : 1;
+  const double ramp_acute = std::min(ramp_angle, pi - ramp_angle);
+  const double tan_ramp = std::tan(ramp_angle);
+  const double phi = phi_deg * pi / 180;
+  if (!(phi < 0.5 * std::max(ramp_angle, pi - ramp_angle))) {
+    output = failed;
+    return;
+  }
+  const double m = phi == half_pi ? kTan89Degrees : std::tan(phi);
+
+  // 6. The tips and the bend.
+  const double d = slip * povers;
+  const double cos_a = std::cos(ramp_angle), sin_a = std::sin(ramp_angle);
+  Vec2 tip_init{tipx_param, tipy_param}, tip_final{tipx_param, tipy_param};
+  if (o.tiptosolve == 1) {
+    tip_final = {tipx_param + d * cos_a, tipy_param + d * sin_a};
+  } else {
+    tip_init = {tipx_param - d * cos_a, tipy_param - d * sin_a};
+  }
+  Vec2 decolxy = tip_init;
+  if (!decol_at_tip) {
+    const double yb = params[7];
+    if (!(yb < tip_init.y)) {
+      output = failed;
+      return;
+    }
+    decolxy = {tip_final.x - (tip_final.y - yb) / tan_ramp, yb};
+    if (!std::isfinite(decolxy.x)) {
+      output = failed;
+      return;
+    }
+  }
+  const TipFrame frame(tip_final.x, tip_final.y, ramp_acute, ramp_dir);
+  const double decol_zeta = frame.to_ze(decolxy).x;
+
+  // 7. Per-type scores.  In checked builds every type present starts as the
+  // unwritten marker and must have been written by its scoring.
+  std::array<double, Options::ndatatypes_poss> outputs{};
+  auto slot = [&](int type) -> double& { return outputs[static_cast<std::size_t>(type - 1)]; };
+  auto mark = [&](int type) {
+    if constexpr (kCheckedBuild) slot(type) = unwritten_marker();
+  };
+  auto check = [&](int type, const char* what) {
+    if constexpr (kCheckedBuild) require_written(std::span<const double>(&slot(type), 1), what);
+  };
+
+  const double v0 = par.v0;
+  const double increment = par.increment;
+  auto kernel_for = [&](double slip_of_item) {
+    return TrishearDecol(v0, m, slip_of_item, increment, povers, s, decol_zeta, ramp_acute);
+  };
+  std::optional<TrishearDecol> kernel_total;
+  if (beds_on || dips_on) kernel_total.emplace(kernel_for(total_slip));
+
+  std::size_t longest = 0;
+  if (beds_on)
+    for (const Bed& b : data.beds) longest = std::max(longest, b.pts.size());
+  if (terr_on)
+    for (const Bed& b : data.terraces) longest = std::max(longest, b.pts.size());
+  std::vector<Vec2> work(longest);
+  std::vector<Mat2> cov;
+
+  // 8. Beds.  Covariances are carried only where the scoring reads them.
+  if (beds_on) {
+    mark(Options::dattype_beds);
+    const bool bed_cov = o.propagate == 1 && (o.resulttype == 2 || o.resulttype == 4);
+    if (bed_cov) cov.resize(longest);
+    std::vector<double> beds_output_indiv(data.beds.size());
+    if constexpr (kCheckedBuild) mark_unwritten(beds_output_indiv);
+    std::size_t g = 0;  // next growth slip
+    for (std::size_t i = 0; i < data.beds.size(); ++i) {
+      const Bed& bed = data.beds[i];
+      const std::size_t n = bed.pts.size();
+      const std::span<Vec2> pts(work.data(), n);
+      const std::span<Mat2> c = bed_cov ? std::span<Mat2>(cov.data(), n) : std::span<Mat2>();
+      DecolStatus status = DecolStatus::ok;
+      if (bed.growth) {
+        if (g >= growth_slip.size())
+          throw std::invalid_argument("run_model_decol: more growth strata among the beds than ngrowth");
+        status = restore_points(frame, kernel_for(growth_slip[g]), bed.pts, pts, c, par.sigma_bed);
+        ++g;
+      } else {
+        status = restore_points(frame, *kernel_total, bed.pts, pts, c, par.sigma_bed);
+      }
+      if (status != DecolStatus::ok) {
+        output = failed;
+        return;
+      }
+      calc_bed_err(state, static_cast<int>(i + 1), pts, beds_output_indiv, c, restored_fit_params);
+    }
+    if constexpr (kCheckedBuild) require_written(beds_output_indiv, "run_model_decol: bed scores");
+    calc_beds_err(state, beds_output_indiv, slot(Options::dattype_beds));
+    check(Options::dattype_beds, "run_model_decol: beds");
+  }
+
+  // 9. Dips, through the total slip (growth slips never apply to dips).
+  if (dips_on) {
+    mark(Options::dattype_dips);
+    const std::size_t nd = data.dips.size();
+    if (data.dip_pos.size() != nd)
+      throw std::invalid_argument("run_model_decol: dip positions and dips differ in number");
+    std::vector<Vec2> dipposze(nd);
+    std::vector<double> dipsze(nd);
+    std::vector<double> sigma_dip_array(nd, par.sigma_dip * pi / 180);
+    for (std::size_t j = 0; j < nd; ++j) {
+      dipposze[j] = frame.to_ze(data.dip_pos[j]);
+      dipsze[j] = data.dips[j] * ramp_dir + ramp_acute;
+    }
+    if (trishear_func_dip_decol(*kernel_total, dipposze, dipsze, sigma_dip_array) != DecolStatus::ok) {
+      output = failed;
+      return;
+    }
+    // Back to the map frame, in degrees within [-90, 90].
+    std::vector<double> restoreddips(nd);
+    for (std::size_t j = 0; j < nd; ++j) {
+      double dip = (dipsze[j] - ramp_acute) * ramp_dir * 180 / pi;
+      if (dip > 90) dip -= 180;
+      if (dip < -90) dip += 180;
+      restoreddips[j] = dip;
+      sigma_dip_array[j] = sigma_dip_array[j] * 180 / pi;
+    }
+    calc_dip_err(state, restoreddips, slot(Options::dattype_dips), sigma_dip_array, restored_fit_params);
+    check(Options::dattype_dips, "run_model_decol: dips");
+  }
+
+  // 10. Terraces, each through its own slip.
+  if (terr_on) {
+    mark(Options::dattype_terr);
+    const bool terr_cov = o.resulttype == 2 || o.resulttype == 4;
+    if (terr_cov) cov.resize(longest);
+    const std::size_t nt = data.terraces.size();
+    if (terr_slip.size() != nt) throw std::invalid_argument("run_model_decol: terrace count and nterr differ");
+    std::vector<double> terr_output_indiv(nt);
+    if constexpr (kCheckedBuild) mark_unwritten(terr_output_indiv);
+    for (std::size_t n = 0; n < nt; ++n) {
+      const Bed& terr = data.terraces[n];
+      const std::size_t np = terr.pts.size();
+      const std::span<Vec2> pts(work.data(), np);
+      const std::span<Mat2> c = terr_cov ? std::span<Mat2>(cov.data(), np) : std::span<Mat2>();
+      if (restore_points(frame, kernel_for(terr_slip[n]), terr.pts, pts, c, par.sigma_terr) != DecolStatus::ok) {
+        output = failed;
+        return;
+      }
+      calc_terr_err(state, static_cast<int>(n + 1), pts, terr_output_indiv, c);
+    }
+    if constexpr (kCheckedBuild) require_written(terr_output_indiv, "run_model_decol: terrace scores");
+    calc_beds_err(state, terr_output_indiv, slot(Options::dattype_terr));
+    check(Options::dattype_terr, "run_model_decol: terraces");
+  }
+
+  // 11. Points on the fault: distance from the nearer segment.
+  if (fault_on) {
+    // Chi-square is refused for fault points at start-up; its scoring leaves
+    // the slot as it was, so the slot is checked only where it is written.
+    const bool scored = o.resulttype != 3;
+    if (scored) mark(Options::dattype_faultpts);
+    const FaultSegments segments(decolxy, ramp_dir, ramp_acute, ramp_angle);
+    std::vector<double> fault_errs(data.faultpts.size());
+    for (std::size_t i = 0; i < fault_errs.size(); ++i) fault_errs[i] = segments.distance(data.faultpts[i]);
+    calc_fault_pts_err(state, fault_errs, slot(Options::dattype_faultpts));
+    if (scored) check(Options::dattype_faultpts, "run_model_decol: fault points");
+  }
+
+  // 12. The score.
+  output = outputs[0] + outputs[1] + outputs[2] + outputs[3];
+}
+
+}  // namespace fq
