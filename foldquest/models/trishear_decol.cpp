@@ -119,9 +119,10 @@ DecolStatus restore_points(const TipFrame& frame, const TrishearDecol& kernel, s
 // divides the section: above it the ramp is nearer, below it the detachment.
 //   ramp:        |(x - xb) tan_ramp - y + yb| / sqrt(tan_ramp^2 + 1)
 //   detachment:  |y - yb|
-// The tangent is computed with the run's pi; for a ramp within rounding of
-// horizontal it passes pi/2 and turns negative, and the bisector is then
-// taken as its limit, the vertical through the bend.
+// The tangent is computed with the run's pi; for a ramp within about 1e-7
+// rad of horizontal it passes its pole (negative, or above 1e8), and the
+// bisector is then taken as its limit, the vertical through the bend (as
+// the kernels take the axial surface).
 struct FaultSegments {
   Vec2 bend;
   double dir, tan_axis, tan_ramp, root;
@@ -130,7 +131,7 @@ struct FaultSegments {
   FaultSegments(Vec2 b, int ramp_dir, double ramp_acute, double ramp_angle)
       : bend(b), dir(ramp_dir), tan_axis(std::tan((pi - ramp_acute) / 2)), tan_ramp(std::tan(ramp_angle)) {
     root = std::sqrt(tan_ramp * tan_ramp + 1);
-    vertical_axis = !(tan_axis > 0 && tan_axis < std::numeric_limits<double>::infinity());
+    vertical_axis = !(tan_axis > 0 && tan_axis <= 1e8);
   }
 
   double distance(Vec2 q) const {

@@ -46,9 +46,10 @@
 //   - A zone step where the field is undefined (zeta <= 0, m <= 0, s <= 0)
 //     is replaced by a rigid step of one increment with the side the point
 //     lies on, as in the straight ramp.
-//   - A ramp parallel to the detachment (delta within the run's pi of 0)
-//     has an axial surface perpendicular to both: its tangent is infinite,
-//     and every test takes that limit.
+//   - A ramp parallel to the detachment (delta within about 1e-7 rad of 0,
+//     where the axial surface's tangent computed with the run's pi is
+//     negative or above 1e8) has an axial surface perpendicular to both:
+//     its tangent is taken as infinite, and every test takes that limit.
 //   - Each point's passes are capped (kMaxDecolPasses, and kMaxIdlePasses in
 //     a row without slip); a point that reaches a cap is reported as
 //     stalled instead of looping.

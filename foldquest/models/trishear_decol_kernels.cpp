@@ -79,6 +79,9 @@ constexpr double pi = Constants::pi;
 constexpr double half_pi = pi / 2;
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double inf = std::numeric_limits<double>::infinity();
+// Largest axial-surface tangent used as it is; above it (an axial surface
+// within 1e-8 rad of perpendicular to the ramp) the perpendicular limit.
+constexpr double kMaxTanBisect = 1e8;
 
 // A(u), in [0, pi).
 double kink_angle(double u, double beta) {
@@ -125,11 +128,13 @@ TrishearDecol::TrishearDecol(double v0, double m, double total_slip, double incr
   // t = tan(max(delta, pi - delta)/2) with the run's pi.  That pi is above
   // the true one, so for delta within 9e-8 of 0 (a ramp parallel to the
   // detachment) the angle passes pi/2 and the tangent comes out hugely
-  // negative, which would turn every side test over.  Such an axial surface
-  // is perpendicular to the ramp: t is taken as +infinity and every test
-  // below uses that limit.
+  // negative, which would turn every side test over; a little above that
+  // it is huge and positive, and placing a point on the axial surface
+  // (eta = (zeta - zeta_b) t) would multiply the rounding of zeta by it.
+  // Such an axial surface is perpendicular to the ramp to within 1e-8 rad:
+  // t is taken as +infinity and every test below uses that limit.
   tan_bisect_ = std::tan(0.5 * std::max(ramp_acute, pi - ramp_acute));
-  perpendicular_ = !(tan_bisect_ > 0 && tan_bisect_ < inf);
+  perpendicular_ = !(tan_bisect_ > 0 && tan_bisect_ <= kMaxTanBisect);
   if (perpendicular_) tan_bisect_ = inf;
   tan_delta_ = std::tan(ramp_acute);
   sin_delta_ = std::sin(ramp_acute);

@@ -372,23 +372,29 @@ TEST(DecolKernel, DeformThenRestoreReturnsTheBeds) {
 // ---------------------------------------------------------------------------
 // A ramp parallel to the detachment: the axial surface is perpendicular to
 // both.  With the run's pi, tan((pi - 0)/2) is about -2.3e7, and with that
-// tangent every hanging-wall point would count as flat and skip the zone.
-// The kernel takes the infinite tangent instead, and its results join those
-// of a ramp 1e-6 rad steep.
+// tangent every hanging-wall point would count as flat and skip the zone;
+// a little steeper, the tangent passes its pole.  The kernel takes the
+// infinite tangent for ramps within about 1e-7 rad of flat, and the results
+// over angles on both sides of the pole join those of a ramp 1e-6 rad
+// steep.
 TEST(DecolKernel, RampParallelToTheDetachmentJoinsTheSteeperRamps) {
   ASSERT_LT(std::tan(kRunPi / 2), 0);
   for (double inc : {0.1, -0.1}) {
     const double total = 60 * inc;
-    const TrishearDecol flat(inc, 0.4, total, inc, 0.5, 1.5, -20, 0.0);
     const TrishearDecol near(inc, 0.4, total, inc, 0.5, 1.5, -20, 1e-6);
-    EXPECT_EQ(flat.tan_bisect(), std::numeric_limits<double>::infinity());
-    for (Vec2 p : {Vec2{3, 1.5}, Vec2{1, 0.2}, Vec2{-10, 2}, Vec2{-25, 3}, Vec2{10, -1}, Vec2{6, 3}}) {
-      SCOPED_TRACE(testing::Message() << inc << " from " << p.x << "," << p.y);
-      Mat2 c1{1, 0, 0, 1}, c2{1, 0, 0, 1};
-      // A ramp 1e-6 rad steeper moves points by about 1e-6 of their travel.
-      const Tol kNear = Tol::abs(1e-4, "length", "1e-6 rad of ramp over 6 units of slip");
-      EXPECT_CLOSE(moved(flat, p, &c1), moved(near, p, &c2), kNear);
-      EXPECT_CLOSE(c1, c2, Tol::abs(1e-4, "length^2", "1e-6 rad of ramp"));
+    EXPECT_EQ(TrishearDecol(inc, 0.4, total, inc, 0.5, 1.5, -20, 0.0).tan_bisect(),
+              std::numeric_limits<double>::infinity());
+    // (8.742278012618954e-8: the tangent is 1.6e16, the pole.)
+    for (double delta : {0.0, 5e-8, 8.742278012618954e-8, 8.75e-8, 1e-7, 3e-7}) {
+      const TrishearDecol flat(inc, 0.4, total, inc, 0.5, 1.5, -20, delta);
+      for (Vec2 p : {Vec2{3, 1.5}, Vec2{1, 0.2}, Vec2{-10, 2}, Vec2{-25, 3}, Vec2{10, -1}, Vec2{6, 3}}) {
+        SCOPED_TRACE(testing::Message() << inc << " delta " << delta << " from " << p.x << "," << p.y);
+        Mat2 c1{1, 0, 0, 1}, c2{1, 0, 0, 1};
+        // A ramp 1e-6 rad steeper moves points by about 1e-6 of their travel.
+        const Tol kNear = Tol::abs(1e-4, "length", "1e-6 rad of ramp over 6 units of slip");
+        EXPECT_CLOSE(moved(flat, p, &c1), moved(near, p, &c2), kNear);
+        EXPECT_CLOSE(c1, c2, Tol::abs(1e-4, "length^2", "1e-6 rad of ramp"));
+      }
     }
   }
 }
