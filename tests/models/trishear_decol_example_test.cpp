@@ -1,0 +1,178 @@
+// The shipped detachment example (examples/decol): its data files are what
+// the generator makes from the true model, its grid search finds that
+// model, and every options file runs foldquest to the end.
+//
+// To write the data files again:
+//   build/tests/models_trishear_decol_example_test --gtest_also_run_disabled_tests
+//       --gtest_filter='*WriteDataFiles'      (one command line)
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "examples/tools/best_model.hpp"
+#include "tests/models/trishear_decol_example_data.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+namespace ex = fqtest::decol_example;
+
+const fs::path kExample = fs::path(FOLDQUEST_SOURCE_DIR) / "examples" / "decol";
+
+std::string read_file(const fs::path& p) {
+  std::ifstream in(p);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+std::vector<std::string> lines_of(const fs::path& p) {
+  std::vector<std::string> out;
+  std::ifstream in(p);
+  std::string l;
+  while (std::getline(in, l)) out.push_back(l);
+  return out;
+}
+
+// The first word of the line that the options file marks with `comment`.
+std::string answer_marked(const fs::path& opt, const std::string& comment) {
+  for (const auto& l : lines_of(opt))
+    if (l.find(comment) != std::string::npos) return std::string(fqbest::split_values(l).at(0));
+  return {};
+}
+
+TEST(DecolExample, DataFilesAreTheGeneratorsOutput) {
+  for (const auto& [name, text] : ex::files()) EXPECT_EQ(read_file(kExample / name), text) << name;
+}
+
+TEST(DecolExample, DISABLED_WriteDataFiles) {
+  for (const auto& [name, text] : ex::files()) {
+    std::ofstream out(kExample / name);
+    out << text;
+    ASSERT_TRUE(out.good()) << name;
+  }
+}
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string templ = (fs::temp_directory_path() / "fq_decol_example_XXXXXX").string();
+    if (!mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = templ;
+  }
+  ~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+class DecolExampleRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(fs::is_directory(kExample)) << kExample;
+    for (const auto& e : fs::directory_iterator(kExample))
+      if (e.is_regular_file()) fs::copy_file(e.path(), dir_.path() / e.path().filename());
+  }
+
+  // foldquest in the copy on options file `opt`: "2" (read from file), the
+  // file name, the closing Enter.  Returns the exit status.
+  int run_foldquest(const std::string& opt) {
+    std::ofstream(dir_.path() / (opt + ".in")) << "2\n" << opt << "\n\n";
+    const std::string cmd = "cd '" + dir_.path().string() + "' && OMP_NUM_THREADS=2 '" FOLDQUEST_EXE "' < '" + opt +
+                            ".in' > '" + opt + ".out' 2> '" + opt + ".err'";
+    const int rc = std::system(cmd.c_str());
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  }
+  std::string transcript(const std::string& opt) {
+    return read_file(dir_.path() / (opt + ".out")) + read_file(dir_.path() / (opt + ".err"));
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(DecolExampleRun, GridSearchFindsTheTrueModelWithinOneGridStep) {
+  ASSERT_EQ(run_foldquest("gridsearch.opt"), 0) << transcript("gridsearch.opt");
+  const fs::path params = dir_.path() / answer_marked(kExample / "gridsearch.opt", "parameter file");
+  const fs::path results = dir_.path() / answer_marked(kExample / "gridsearch.opt", "results file");
+  const auto pf = fqbest::read_param_file(params.string());
+  const std::vector<double> truth = ex::true_model();
+  ASSERT_EQ(pf.nparams(), truth.size());
+  for (std::size_t j = 0; j < pf.nparams(); ++j) {
+    EXPECT_LE(pf.mins[j], truth[j]) << "parameter " << j + 1;
+    EXPECT_GE(pf.maxs[j], truth[j]) << "parameter " << j + 1;
+  }
+  // Result type 2: a log-probability, the highest is best.
+  const auto sum = fqbest::best_models(results.string(), fqbest::Goal::highest, &pf);
+  EXPECT_EQ(sum.nlines, fqbest::grid_size(pf));
+  ASSERT_EQ(sum.best.size(), 1u);
+  const auto& best = sum.best[0].params;
+  ASSERT_EQ(best.size(), truth.size());
+  for (std::size_t j = 0; j < best.size(); ++j) {
+    const double tol = pf.steps[j] + 1e-9 * (std::abs(truth[j]) + 1);
+    EXPECT_LE(std::abs(best[j] - truth[j]), tol) << "parameter " << j + 1 << ": best " << best[j];
+  }
+}
+
+// Every options file, its number of models cut down and the grid's tip
+// fixed at its lower bounds, runs to "Finished" and writes its results.
+TEST_F(DecolExampleRun, EveryOptionsFileRunsToTheEnd) {
+  constexpr int kFewModels = 200;
+  {
+    const fs::path grid = dir_.path() / "params_grid.txt";
+    auto lines = lines_of(grid);
+    ASSERT_GE(lines.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+      const auto v = fqbest::split_values(lines[i]);
+      ASSERT_GE(v.size(), 3u);
+      lines[i] = std::string(v[0]) + " " + std::string(v[0]) + " " + std::string(v[2]);
+    }
+    std::ofstream out(grid);
+    for (const auto& l : lines) out << l << "\n";
+  }
+  int nopts = 0;
+  for (const auto& e : fs::directory_iterator(kExample)) {
+    if (e.path().extension() != ".opt") continue;
+    ++nopts;
+    const std::string opt = e.path().filename().string();
+    SCOPED_TRACE(opt);
+    std::ofstream out(dir_.path() / opt);
+    bool has_nmodels = false;
+    for (const auto& l : lines_of(e.path())) {
+      if (l.find("number of models") != std::string::npos) {
+        out << kFewModels << "   number of models\n";
+        has_nmodels = true;
+      } else {
+        out << l << "\n";
+      }
+    }
+    out.close();
+    ASSERT_EQ(run_foldquest(opt), 0) << transcript(opt);
+    EXPECT_NE(read_file(dir_.path() / (opt + ".out")).find(" Finished"), std::string::npos) << transcript(opt);
+    const auto results = lines_of(dir_.path() / answer_marked(e.path(), "results file"));
+    if (has_nmodels) {
+      ASSERT_EQ(results.size(), static_cast<std::size_t>(kFewModels));
+      EXPECT_EQ(fqbest::split_values(results.front()).size(), ex::true_model().size() + 1);
+    } else {
+      const auto pf = fqbest::read_param_file((dir_.path() / answer_marked(e.path(), "parameter file")).string());
+      EXPECT_EQ(static_cast<std::int64_t>(results.size()), fqbest::grid_size(pf));
+    }
+  }
+  EXPECT_GE(nopts, 3);
+}
+
+}  // namespace
