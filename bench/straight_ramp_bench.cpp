@@ -35,6 +35,7 @@
 #include <string>
 #include <vector>
 
+#include "examples/tools/straight_ramp_data.hpp"
 #include "foldquest/driver/startup.hpp"
 #include "foldquest/input/choose.hpp"
 #include "foldquest/input/session.hpp"
@@ -48,7 +49,7 @@ namespace {
 
 // The model the example's data were made with (final tip, slip, ramp, phi,
 // P/S, s, growth slip): see examples/straight_ramp/README.md.
-const std::vector<double> kTrueModel{2000, -400, 500, 30, 30, 2.0, 1.0, 200};
+const std::vector<double> kTrueModel = fqexample::straight_ramp::true_model();
 
 // A copy of the example folder, made on first use and removed at exit; the
 // process works inside it.  Console lines go to a temporary file meanwhile.
