@@ -123,7 +123,7 @@ class TrishearBend {
  private:
   friend struct TrishearBendKernel;
   TrishearZone zone_;
-  double v0_, m_, total_slip_, increment_, povers_, s_;
+  double m_, increment_, povers_;
   std::array<double, 2> ramp_angle_;
   double d_, h_, tan_bisect_, tan_diff_, sin_diff_, cos_diff_;
   bool parallel_;

@@ -106,14 +106,7 @@ DipKink bend_kink_onto_tip_segment(double theta, double d) {
 
 TrishearBend::TrishearBend(double v0, double m, double total_slip, double increment, double povers, double s,
                            Vec2 bendze, double ramp_acute1, double ramp_acute2, int start_segment)
-    : zone_(v0, m, increment, s),
-      v0_(v0),
-      m_(m),
-      total_slip_(total_slip),
-      increment_(increment),
-      povers_(povers),
-      s_(s),
-      ramp_angle_{ramp_acute1, ramp_acute2} {
+    : zone_(v0, m, increment, s), m_(m), increment_(increment), povers_(povers), ramp_angle_{ramp_acute1, ramp_acute2} {
   // d = delta(1) - delta(2); the bisector's angle max(|d|, pi - |d|)/2.
   d_ = ramp_acute1 - ramp_acute2;
   h_ = d_ / 2;

@@ -31,7 +31,9 @@ namespace fqtest::bend_example {
 constexpr double kTipX = 2000, kTipY = -300, kSlip = 500, kA1 = 45, kPhi = 30, kPoverS = 2, kS = 1, kA2 = 25,
                  kBendY = -900, kGrowthSlip = 200;
 // The true model in the parameter order of the example's runs.
-inline std::vector<double> true_model() { return {kTipX, kTipY, kSlip, kA1, kPhi, kPoverS, kS, kA2, kBendY, kGrowthSlip}; }
+inline std::vector<double> true_model() {
+  return {kTipX, kTipY, kSlip, kA1, kPhi, kPoverS, kS, kA2, kBendY, kGrowthSlip};
+}
 
 struct BedSpec {
   const char* name;
