@@ -169,8 +169,12 @@ inline std::map<std::string, std::string> files() {
     for (int i = 0; i < kDipsPerBed; ++i) {
       const double x = kDipXStart + (kDipXEnd - kDipXStart) * i / (kDipsPerBed - 1);
       const auto [at, dip] = g.dip({x, kBeds[b].y0});
-      dips += fixed(at.x + rng.normal(kSigmaBed), 2) + " " + fixed(at.y + rng.normal(kSigmaBed), 2) + " " +
-              fixed(dip + rng.normal(kSigmaDip), 2) + "\n";
+      // The draws one by one: the operands of a chain of + have no set
+      // order of evaluation.
+      const double nx = rng.normal(kSigmaBed);
+      const double ny = rng.normal(kSigmaBed);
+      const double nd = rng.normal(kSigmaDip);
+      dips += fixed(at.x + nx, 2) + " " + fixed(at.y + ny, 2) + " " + fixed(dip + nd, 2) + "\n";
     }
   }
 
