@@ -40,8 +40,9 @@
 //   - decoly_at_tipy = 0 and not yb < y_init: the detachment must lie
 //     strictly below the initial tip;
 //   - decoly_at_tipy = 0 and a bend that is not a finite point: a ramp
-//     parallel to the detachment (0 degrees) never meets it, and the bend's
-//     x would be infinite.
+//     parallel to the detachment (0 degrees) never meets it; the bend's x
+//     would be infinite, and neither the axial surface nor the fault
+//     points' nearer segment would mean anything.
 #include "foldquest/models/trishear_decol_run.hpp"
 
 #include <algorithm>

@@ -171,8 +171,9 @@ TEST(DecolRun, DetachmentMustLieStrictlyBelowTheInitialTip) {
   EXPECT_EQ(run(st, {0, 0, 5, 30, 30, 2, 1, -2}), kLowestFloat);
   EXPECT_EQ(run(st, {0, 0, 5, 30, 30, 2, 1, -5 + 1e-9}), kLowestFloat);
   EXPECT_NE(run(st, {0, 0, 5, 30, 30, 2, 1, -5.01}), kLowestFloat);
-  // A ramp parallel to the detachment never meets it: its bend would lie at
-  // infinity (and its fault-point distances come out NaN).  Rejected.
+  // A horizontal ramp with the detachment below never meets it: its bend
+  // would lie at infinity, where neither the kinematics' axial surface nor
+  // the fault points' nearer segment means anything.  Rejected.
   EXPECT_EQ(run(st, {0, 0, 5, 0, 30, 2, 1, -5.01}), kLowestFloat);
   // The detachment at the initial tip: 7 parameters, scored, for every
   // ramp angle.
