@@ -492,18 +492,5 @@ TEST(DecolKernel, EveryPointFinishesFiniteEvenPastTheBend) {
   EXPECT_GT(literal_stuck, 0);
 }
 
-// An increment of 0 (or absurdly small for the slip) would never finish:
-// the call is refused at once and its items are NaN.
-TEST(DecolKernel, RefusesCallsThatCannotFinish) {
-  std::vector<Vec2> pts{{5, 0.5}, {-10, 5}};
-  std::vector<Mat2> cov(2, Mat2{1, 0, 0, 1});
-  EXPECT_EQ(trishear_func_decol(pts, 0.0, 0.5, -5, 0.0, 2, 1, -20, 0.5, cov), DecolStatus::too_many_steps);
-  EXPECT_TRUE(std::isnan(pts[0].x) && std::isnan(pts[1].y) && std::isnan(cov[0].a));
-  std::vector<Vec2> pos{{5, 0.5}};
-  std::vector<double> dips{0.2}, sig{0.1};
-  EXPECT_EQ(trishear_func_dip_decol(pos, dips, 1e-9, 0.5, 1e3, 1e-9, 2, 1, -20, 0.5, sig), DecolStatus::too_many_steps);
-  EXPECT_TRUE(std::isnan(dips[0]) && std::isnan(sig[0]));
-}
-
 }  // namespace
 }  // namespace fq

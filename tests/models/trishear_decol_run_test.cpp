@@ -517,15 +517,6 @@ TEST(DecolRunSection, EveryDataTypeCombinationFitTypeAndResultTypeGivesAFiniteSc
   }
 }
 
-TEST(DecolRunSection, ZeroTotalSlipRestoresNothing) {
-  // Horizontal beds across the fold's domains: with no slip they are
-  // restored where they are, straight, and the RMS is 0.
-  RunState st = base_state(1, 1, 0);
-  set_beds(st, {make_bed(horizontal(6, 0, 60, 1)), make_bed(horizontal(13, 0, 60, 1))});
-  EXPECT_CLOSE(run(st, {30, 10, 0, 30, 30, 1.5, 1.5, 4}), 0.0,
-               Tol::abs(1e-12, "length", "into the fault-tip frame and back"));
-}
-
 TEST(DecolRunSection, ThreadsCallingTheModelOnOneRunStateAgreeWithSequentialCalls) {
   const Truth t;
   const RunState st = section(1, 4, 0.1);
