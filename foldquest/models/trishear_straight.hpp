@@ -48,6 +48,7 @@
 //   theta      dip in the fault-tip frame; sigma its one-sigma uncertainty
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <span>
 
@@ -59,6 +60,14 @@ namespace fq {
 // ratio reaches this limit is refused (its points become NaN) instead of
 // running for hours or for ever (an increment of 0).
 inline constexpr std::int64_t max_steps_per_point = 100'000'000;
+
+// With s > 1 the shear rate of the field across the fault's extension
+// (d v_zeta / d eta ~ r^((1-s)/s)) grows without bound as r -> 0, and exactly
+// on the extension (r = 0) it is infinite.  The first-order terms (Jacobian,
+// dip rotation and dip uncertainty) take r no smaller than this ratio, so a
+// point on the extension gets a large but finite covariance instead of
+// infinities and NaN.  It concerns only |eta| < 1e-12 m zeta.
+inline constexpr double kNearFaultRatio = 1e-12;
 
 // The trishear velocity field of one step of `increment` slip, with its
 // per-call constants computed once.  Valid (defined) only where zeta > 0,
@@ -84,13 +93,46 @@ class TrishearZone {
  private:
   double p3_of(double r, double p1) const;  // r^((1-s)/s) from p1 = r^(1/s)
 
-  double v0_, m_, increment_, s_;
+  double m_, increment_, s_;
   double half_v0_, eta_coef_, two_s_, two_s_m_, m_inc_, sqrt_m_;
   double e1_, e3_;             // exponents 1/s and (1-s)/s
   double p3_near_fault_;       // r^e3 at the floor ratio (used only for s > 1)
   bool singular_at_fault_;     // s > 1: e3 < 0, r^e3 unbounded as r -> 0
   bool defined_;
 };
+
+// The zone step is the inner loop of every trishear model: defined here so
+// that it inlines into each of them.
+
+// The three powers of r share one power evaluation:
+//   p2 = r^((s+1)/s) = r p1,   p3 = r^((1-s)/s) = p1 / r   (r > 0, finite),
+// equal to separate powers up to rounding (an ulp or two).  At r = 0 p3 is
+// the power itself (1 for s = 1, 0 for s < 1), and for s > 1 the value at
+// the floor ratio wherever r is below it.
+inline double TrishearZone::p3_of(double r, double p1) const {
+  if (singular_at_fault_ && r < kNearFaultRatio) return p3_near_fault_;
+  if (r > 0 && std::isfinite(p1)) return p1 / r;
+  return std::pow(r, e3_);
+}
+
+// r = |eta| / (zeta m); p1 = r^(1/s), p2 = r^((s+1)/s);
+// displacement = ((v0/2)(sgn p1 + 1), (v0/2)(m/(s+1))(p2 - 1));
+// with the Jacobian also p3 = r^((1-s)/s) and a, b, c as in the notation.
+inline Vec2 TrishearZone::displacement(Vec2 p, Mat2* jac) const {
+  const double zeta = p.x, eta = p.y;
+  const double r = std::abs(eta) / (zeta * m_);
+  const double sgn = eta >= 0 ? 1.0 : -1.0;
+  const double p1 = std::pow(r, e1_);
+  const double p2 = r * p1;
+  if (jac != nullptr) {
+    const double p3 = p3_of(r, p1);
+    const double a = sgn * increment_ / (two_s_ * zeta) * p1;
+    const double b = increment_ / (two_s_m_ * zeta) * p3;
+    const double c = -(m_inc_ / (two_s_ * zeta)) * p2;
+    *jac = {1 - a, b, c, 1 + a};
+  }
+  return {half_v0_ * (sgn * p1 + 1), eta_coef_ * (p2 - 1)};
+}
 
 // The constants of one kernel call.
 class TrishearStr {

@@ -55,13 +55,6 @@ namespace fq {
 
 namespace {
 
-// With s > 1 the shear rate of the field across the fault's extension
-// (d v_zeta / d eta ~ r^((1-s)/s)) grows without bound as r -> 0, and exactly
-// on the extension (r = 0) it is infinite.  The first-order terms (Jacobian,
-// dip rotation and dip uncertainty) take r no smaller than this ratio, so a
-// point on the extension gets a large but finite covariance instead of
-// infinities and NaN.  It concerns only |eta| < 1e-12 m zeta.
-constexpr double near_fault_ratio = 1e-12;
 
 // Loop passes allowed per point: far above any run the call's own step count
 // admits (see TrishearStr), so it only stops a computation gone wrong.
@@ -72,7 +65,7 @@ constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 }  // namespace
 
 TrishearZone::TrishearZone(double v0, double m, double increment, double s)
-    : v0_(v0), m_(m), increment_(increment), s_(s) {
+    : m_(m), increment_(increment), s_(s) {
   half_v0_ = v0 / 2;
   eta_coef_ = half_v0_ * (m / (s + 1));
   two_s_ = 2 * s;
@@ -82,38 +75,8 @@ TrishearZone::TrishearZone(double v0, double m, double increment, double s)
   e1_ = 1 / s;
   e3_ = (1 - s) / s;
   singular_at_fault_ = e3_ < 0;
-  p3_near_fault_ = std::pow(near_fault_ratio, e3_);
+  p3_near_fault_ = std::pow(kNearFaultRatio, e3_);
   defined_ = m > 0 && s > 0;
-}
-
-// The three powers of r share one power evaluation:
-//   p2 = r^((s+1)/s) = r p1,   p3 = r^((1-s)/s) = p1 / r   (r > 0, finite),
-// equal to separate powers up to rounding (an ulp or two).  At r = 0 p3 is
-// the power itself (1 for s = 1, 0 for s < 1), and for s > 1 the value at
-// the floor ratio wherever r is below it.
-double TrishearZone::p3_of(double r, double p1) const {
-  if (singular_at_fault_ && r < near_fault_ratio) return p3_near_fault_;
-  if (r > 0 && std::isfinite(p1)) return p1 / r;
-  return std::pow(r, e3_);
-}
-
-// r = |eta| / (zeta m); p1 = r^(1/s), p2 = r^((s+1)/s);
-// displacement = ((v0/2)(sgn p1 + 1), (v0/2)(m/(s+1))(p2 - 1));
-// with the Jacobian also p3 = r^((1-s)/s) and a, b, c as in the notation.
-Vec2 TrishearZone::displacement(Vec2 p, Mat2* jac) const {
-  const double zeta = p.x, eta = p.y;
-  const double r = std::abs(eta) / (zeta * m_);
-  const double sgn = eta >= 0 ? 1.0 : -1.0;
-  const double p1 = std::pow(r, e1_);
-  const double p2 = r * p1;
-  if (jac != nullptr) {
-    const double p3 = p3_of(r, p1);
-    const double a = sgn * increment_ / (two_s_ * zeta) * p1;
-    const double b = increment_ / (two_s_m_ * zeta) * p3;
-    const double c = -(m_inc_ / (two_s_ * zeta)) * p2;
-    *jac = {1 - a, b, c, 1 + a};
-  }
-  return {half_v0_ * (sgn * p1 + 1), eta_coef_ * (p2 - 1)};
 }
 
 // Uncertainty first, then the dip, both from theta at the step's start:

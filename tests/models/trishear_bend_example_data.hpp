@@ -141,8 +141,11 @@ inline std::map<std::string, std::string> files() {
       double d = dip * 180 / fq::Constants::pi;
       while (d > 90) d -= 180;
       while (d < -90) d += 180;
-      dips += fixed(at.x + rng.normal(kSigmaBed), 2) + " " + fixed(at.y + rng.normal(kSigmaBed), 2) + " " +
-              fixed(d + rng.normal(kSigmaDip), 2) + "\n";
+      // Drawn one by one: the operands of a chain of + have no fixed order.
+      const double nx = rng.normal(kSigmaBed);
+      const double ny = rng.normal(kSigmaBed);
+      const double nd = rng.normal(kSigmaDip);
+      dips += fixed(at.x + nx, 2) + " " + fixed(at.y + ny, 2) + " " + fixed(d + nd, 2) + "\n";
     }
   }
 
