@@ -19,97 +19,22 @@
 // switched to that copy only while a state is read and put back at once,
 // so the other benchmarks in the same process keep theirs.  Console lines
 // of the start-up go to a temporary file.
-#include <benchmark/benchmark.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <filesystem>
-#include <map>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "foldquest/driver/startup.hpp"
-#include "foldquest/input/choose.hpp"
-#include "foldquest/input/session.hpp"
-#include "freeformat/reader.hpp"
-#include "freeformat/writer.hpp"
-
-namespace fs = std::filesystem;
+#include "bench/example_runs.hpp"
+#include "foldquest/driver/run_state.hpp"
 
 namespace {
+
+using fqbench::evaluate;
+using fqbench::load;
 
 // The model the example's data were made with: see examples/decol/README.md.
 const std::vector<double> kDecolTrueModel{2500, -400, 500, 30, 30, 2, 1, -1400, 200};
 
-class DecolExampleFolder {
- public:
-  static DecolExampleFolder& get(const std::string& example) {
-    static std::map<std::string, DecolExampleFolder> folders;
-    auto it = folders.find(example);
-    if (it == folders.end()) it = folders.try_emplace(example, example).first;
-    return it->second;
-  }
-  explicit DecolExampleFolder(const std::string& example) {
-    const fs::path src = fs::path(FOLDQUEST_SOURCE_DIR) / "examples" / example;
-    std::string templ = (fs::temp_directory_path() / "fq_decol_bench_XXXXXX").string();
-    if (!mkdtemp(templ.data())) throw std::runtime_error("cannot make a temporary folder");
-    dir_ = templ;
-    for (const auto& e : fs::directory_iterator(src))
-      if (e.is_regular_file()) fs::copy_file(e.path(), dir_ / e.path().filename());
-  }
-  ~DecolExampleFolder() {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
 
-  const fq::RunState& state(const std::string& options_file) {
-    auto it = states_.find(options_file);
-    if (it != states_.end()) return it->second;
-    // The console goes to a file that stays open to the end of the process.
-    static std::FILE* console_file = std::tmpfile();
-    if (console_file) ff::console().attach(console_file);
-    const fs::path back = fs::current_path();
-    fs::current_path(dir_);
-    try {
-      auto standard_input = ff::Reader::from_string("-", "2\n" + options_file + "\n");
-      fq::Session session(*standard_input);
-      fq::startup(session);
-      session.results.close();
-      fs::current_path(back);
-      return states_.emplace(options_file, std::move(session.state)).first->second;
-    } catch (...) {
-      fs::current_path(back);
-      throw;
-    }
-  }
 
-  DecolExampleFolder(const DecolExampleFolder&) = delete;
-  DecolExampleFolder& operator=(const DecolExampleFolder&) = delete;
-
- private:
-  fs::path dir_;
-  std::map<std::string, fq::RunState> states_;
-};
-
-void evaluate(benchmark::State& st, const fq::RunState& run, const std::vector<double>& model, const char* label) {
-  double score = 0;
-  for (auto _ : st) {
-    fq::choose_fault_model(run, score, model);
-    benchmark::DoNotOptimize(score);
-  }
-  st.counters["models/s"] = benchmark::Counter(1, benchmark::Counter::kIsIterationInvariantRate);
-  st.SetLabel(std::string(label) + ", score " + std::to_string(score));
-}
-
-const fq::RunState* load(benchmark::State& st, const std::string& example, const char* options_file) {
-  try {
-    return &DecolExampleFolder::get(example).state(options_file);
-  } catch (const std::exception& e) {
-    st.SkipWithError((std::string("start-up on ") + options_file + " failed: " + e.what()).c_str());
-    return nullptr;
-  }
-}
 
 void DecolModelEvaluation(benchmark::State& st, const char* options_file) {
   if (const fq::RunState* run = load(st, "decol", options_file)) evaluate(st, *run, kDecolTrueModel, options_file);

@@ -23,27 +23,15 @@
 // go to a temporary file; the benchmark's own report to standard output.
 #include <benchmark/benchmark.h>
 #include <omp.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <ctime>
-#include <cstdio>
-#include <filesystem>
-#include <map>
-#include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "bench/example_runs.hpp"
 #include "examples/tools/straight_ramp_data.hpp"
-#include "foldquest/driver/startup.hpp"
-#include "foldquest/input/choose.hpp"
-#include "foldquest/input/session.hpp"
 #include "foldquest/methods/methods.hpp"
-#include "freeformat/reader.hpp"
-#include "freeformat/writer.hpp"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -51,87 +39,15 @@ namespace {
 // P/S, s, growth slip): see examples/straight_ramp/README.md.
 const std::vector<double> kTrueModel = fqexample::straight_ramp::true_model();
 
-// A copy of the example folder, made on first use and removed at exit; the
-// process works inside it.  Console lines go to a temporary file meanwhile.
-class ExampleFolder {
- public:
-  static ExampleFolder& get() {
-    static ExampleFolder folder;
-    return folder;
-  }
-
-  // The run state of an options file, made once by the real start-up.
-  const fq::RunState& state(const std::string& options_file) {
-    auto it = states_.find(options_file);
-    if (it != states_.end()) return it->second;
-    auto standard_input = ff::Reader::from_string("-", "2\n" + options_file + "\n");
-    fq::Session session(*standard_input);
-    fq::startup(session);  // throws ff::InputError on a bad file
-    session.results.close();
-    return states_.emplace(options_file, std::move(session.state)).first->second;
-  }
-
-  ExampleFolder(const ExampleFolder&) = delete;
-  ExampleFolder& operator=(const ExampleFolder&) = delete;
-
- private:
-  ExampleFolder() {
-    const fs::path src = fs::path(FOLDQUEST_SOURCE_DIR) / "examples" / "straight_ramp";
-    std::string templ = (fs::temp_directory_path() / "fq_bench_XXXXXX").string();
-    if (!mkdtemp(templ.data())) throw std::runtime_error("cannot make a temporary folder");
-    dir_ = templ;
-    for (const auto& e : fs::directory_iterator(src))
-      if (e.is_regular_file()) fs::copy_file(e.path(), dir_ / e.path().filename());
-    old_cwd_ = fs::current_path();
-    fs::current_path(dir_);
-    console_ = std::tmpfile();
-    if (console_) ff::console().attach(console_);
-  }
-  ~ExampleFolder() {
-    ff::console().attach(stdout);
-    if (console_) std::fclose(console_);
-    std::error_code ec;
-    fs::current_path(old_cwd_, ec);
-    fs::remove_all(dir_, ec);
-  }
-
-  fs::path dir_, old_cwd_;
-  std::FILE* console_ = nullptr;
-  std::map<std::string, fq::RunState> states_;
-};
-
-// A results sink over a temporary file, emptied by the system at close.
-struct ScratchResults {
-  ScratchResults() : f(std::tmpfile()) {
-    if (f) sink.attach(f);
-  }
-  ~ScratchResults() {
-    sink.close();
-    if (f) std::fclose(f);
-  }
-  std::FILE* f;
-  ff::Sink sink;
-};
+using fqbench::ScratchResults;
 
 const fq::RunState* load(benchmark::State& st, const std::string& options_file) {
-  try {
-    return &ExampleFolder::get().state(options_file);
-  } catch (const std::exception& e) {
-    st.SkipWithError(("start-up on " + options_file + " failed: " + e.what()).c_str());
-    return nullptr;
-  }
+  return fqbench::load(st, "straight_ramp", options_file);
 }
 
 void ModelEvaluation(benchmark::State& st, const char* options_file) {
-  const fq::RunState* run = load(st, options_file);
-  if (!run) return;
-  double score = 0;
-  for (auto _ : st) {
-    fq::choose_fault_model(*run, score, kTrueModel);
-    benchmark::DoNotOptimize(score);
-  }
-  st.counters["models/s"] = benchmark::Counter(1, benchmark::Counter::kIsIterationInvariantRate);
-  st.SetLabel(std::string(options_file) + ", score of the true model " + std::to_string(score));
+  if (const fq::RunState* run = load(st, options_file))
+    fqbench::evaluate(st, *run, kTrueModel, std::string(options_file) + ", true model");
 }
 BENCHMARK_CAPTURE(ModelEvaluation, rms_beds_only, "gridsearch_beds_rms.opt")->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(ModelEvaluation, probability, "gridsearch.opt")->Unit(benchmark::kMicrosecond);
