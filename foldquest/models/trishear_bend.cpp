@@ -40,6 +40,7 @@
 #include "foldquest/fit/slot_check.hpp"
 #include "foldquest/input/user_input.hpp"
 #include "foldquest/math/geometry.hpp"
+#include "foldquest/models/run_common.hpp"
 #include "foldquest/models/trishear_bend.hpp"
 
 namespace fq {
@@ -95,20 +96,6 @@ constexpr double pi = Constants::pi;
 constexpr double half_pi = pi / 2;  // 1.5707963705062866, exact
 // tan(89 degrees) with the run's pi: the boundary slope used for phi = 90.
 constexpr double kTan89Degrees = 57.29010354714842;
-
-std::span<const double> param_block(std::span<const double> params, int start, int count, const char* what) {
-  if (count <= 0) return {};
-  if (start < 1 || static_cast<std::size_t>(start - 1) + static_cast<std::size_t>(count) > params.size())
-    throw std::invalid_argument(std::string("run_model_bend: ") + what + " parameters " + std::to_string(start) +
-                                " to " + std::to_string(start + count - 1) + " outside a vector of " +
-                                std::to_string(params.size()));
-  return params.subspan(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(count));
-}
-
-// True when some value exceeds the slip; NaN values never do.
-bool any_exceeds(std::span<const double> block, double slip) {
-  return std::any_of(block.begin(), block.end(), [slip](double v) { return v > slip; });
-}
 
 // The geometry of one model: angles, slope, bend, tips and the frame of the
 // final tip.
@@ -173,29 +160,16 @@ void run_model_bend(const RunState& state, double& output, std::span<const doubl
   const double bendy = bend_at_tipy ? tipy_param : params[8];
   const double total_slip = slip * par.slip_sense;
 
-  // 2, 3. Growth and terrace slips: none may exceed the slip (NaN values
-  // are ignored, a value equal to the slip passes).
-  std::span<const double> growth_block, terr_block;
-  if (beds_on && data.ngrowth > 0) {
-    growth_block = param_block(params, par.nparam_start_growth, data.ngrowth, "growth");
-    if (any_exceeds(growth_block, slip)) {
-      output = failed;
-      return;
-    }
+  // 2-4. Growth and terrace slips (none may exceed the slip; NaN values
+  // are ignored, a value equal to the slip passes) and the restored-state fit
+  // parameters, read by the scoring under fit type 5 only.
+  ExtraBlocks extra;
+  if (!extra_blocks(state, params, slip, "run_model_bend", extra)) {
+    output = failed;
+    return;
   }
-  if (terr_on) {
-    terr_block = param_block(params, par.nparam_start_terr, data.nterr, "terrace");
-    if (any_exceeds(terr_block, slip)) {
-      output = failed;
-      return;
-    }
-  }
-
-  // 4. Restored-state fit parameters, read by the scoring under fit type 5 only.
-  std::span<const double> restored_fit_params;
-  if (o.fittype == 5 && par.nrestored_fit_params > 0)
-    restored_fit_params =
-        param_block(params, par.nparam_start_restored_fit, par.nrestored_fit_params, "restored-state fit");
+  const std::span<const double> growth_block = extra.growth, terr_block = extra.terr;
+  const std::span<const double> restored_fit_params = extra.restored_fit_params;
 
   // 5. Angles, and the rejections of the bend's geometry.  Each test is
   // written so that a NaN angle rejects the model.

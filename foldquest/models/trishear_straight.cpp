@@ -39,6 +39,7 @@
 #include "foldquest/fit/err_and_prob.hpp"
 #include "foldquest/fit/slot_check.hpp"
 #include "foldquest/math/geometry.hpp"
+#include "foldquest/models/run_common.hpp"
 #include "foldquest/models/trishear_straight.hpp"
 
 namespace fq {
@@ -51,32 +52,6 @@ constexpr double pi = Constants::pi;
 constexpr double half_pi = pi / 2;  // 1.5707963705062866, exact
 // tan(89 degrees) with the run's pi: the boundary slope used for phi = 90.
 constexpr double kTan89Degrees = 57.29010354714842;
-
-// The `count` values of params from the 1-based index `start`.  The run
-// state's layout comes from start-up; a vector shorter than that layout is a
-// caller's error.
-std::span<const double> param_block(std::span<const double> params, int start, int count, const char* what) {
-  if (count <= 0) return {};
-  if (start < 1 || static_cast<std::size_t>(start - 1) + static_cast<std::size_t>(count) > params.size())
-    throw std::invalid_argument(std::string("run_model_str: ") + what + " parameters " + std::to_string(start) +
-                                " to " + std::to_string(start + count - 1) + " outside a vector of " +
-                                std::to_string(params.size()));
-  return params.subspan(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(count));
-}
-
-// True when some value of the block exceeds the total slip.  A NaN value
-// never does (it is ignored), so an all-NaN block passes; a value equal to
-// the slip passes.
-bool any_exceeds(std::span<const double> block, double slip) {
-  return std::any_of(block.begin(), block.end(), [slip](double v) { return v > slip; });
-}
-
-// The signed slips of a growth or terrace block.
-std::vector<double> signed_slips(std::span<const double> block, int slip_sense) {
-  std::vector<double> out(block.size());
-  for (std::size_t i = 0; i < block.size(); ++i) out[i] = block[i] * slip_sense;
-  return out;
-}
 
 // Restores one bed or terrace.  `work` receives the restored points in the
 // map frame; `cov`, when not empty, starts as diag(sigma^2, sigma^2) and
@@ -121,33 +96,16 @@ void run_model_str(const RunState& state, double& output, std::span<const double
   const double s = params[6];
   const double total_slip = slip * par.slip_sense;
 
-  // 2. Growth strata: no growth slip may exceed the total slip.
-  std::vector<double> growth_slip;
-  if (beds_on && data.ngrowth > 0) {
-    const auto block = param_block(params, par.nparam_start_growth, data.ngrowth, "growth");
-    if (any_exceeds(block, slip)) {
-      output = failed;
-      return;
-    }
-    growth_slip = signed_slips(block, par.slip_sense);
+  // 2-4. Growth and terrace slips (none may exceed the slip) and the
+  // restored-state fit parameters, read by the scoring under fit type 5 only.
+  ExtraBlocks extra;
+  if (!extra_blocks(state, params, slip, "run_model_str", extra)) {
+    output = failed;
+    return;
   }
-
-  // 3. Terraces: likewise.
-  std::vector<double> terr_slip;
-  if (terr_on) {
-    const auto block = param_block(params, par.nparam_start_terr, data.nterr, "terrace");
-    if (any_exceeds(block, slip)) {
-      output = failed;
-      return;
-    }
-    terr_slip = signed_slips(block, par.slip_sense);
-  }
-
-  // 4. Restored-state fit parameters, read by the scoring under fit type 5 only.
-  std::span<const double> restored_fit_params;
-  if (o.fittype == 5 && par.nrestored_fit_params > 0)
-    restored_fit_params =
-        param_block(params, par.nparam_start_restored_fit, par.nrestored_fit_params, "restored-state fit");
+  const std::vector<double> growth_slip = signed_slips(extra.growth, par.slip_sense);
+  const std::vector<double> terr_slip = signed_slips(extra.terr, par.slip_sense);
+  const std::span<const double> restored_fit_params = extra.restored_fit_params;
 
   // 5. Angles.
   const double ramp_angle = ramp_angle_deg * pi / 180;
