@@ -1,16 +1,19 @@
-// The shipped detachment example (examples/decol): its data files are what
-// the generator makes from the true model, its grid search finds that
-// model, and every options file runs foldquest to the end.
+// The shipped examples of the detachment ramp (examples/decol) and the fault
+// with a bend (examples/bend): their data files are what the generators make
+// from the true models, their grid searches find those models, and every
+// options file runs foldquest to the end.
 //
 // To write the data files again:
-//   build/tests/models_trishear_decol_example_test --gtest_also_run_disabled_tests
-//       --gtest_filter='*WriteDataFiles'      (one command line)
+//   build/tests/models_fault_examples_test --gtest_also_run_disabled_tests
+//       --gtest_filter='*WriteDataFiles*'      (one command line)
 #include <sys/wait.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -18,15 +21,26 @@
 #include <gtest/gtest.h>
 
 #include "examples/tools/best_model.hpp"
+#include "tests/models/trishear_bend_example_data.hpp"
 #include "tests/models/trishear_decol_example_data.hpp"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-namespace ex = fqtest::decol_example;
+// One shipped example: its folder and its generator.
+struct Example {
+  const char* folder;
+  std::map<std::string, std::string> (*files)();
+  std::vector<double> (*true_model)();
+};
+const Example kExamples[] = {
+    {"bend", fqtest::bend_example::files, fqtest::bend_example::true_model},
+    {"decol", fqtest::decol_example::files, fqtest::decol_example::true_model},
+};
+void PrintTo(const Example& e, std::ostream* os) { *os << e.folder; }
 
-const fs::path kExample = fs::path(FOLDQUEST_SOURCE_DIR) / "examples" / "decol";
+fs::path folder_of(const Example& e) { return fs::path(FOLDQUEST_SOURCE_DIR) / "examples" / e.folder; }
 
 std::string read_file(const fs::path& p) {
   std::ifstream in(p);
@@ -50,13 +64,15 @@ std::string answer_marked(const fs::path& opt, const std::string& comment) {
   return {};
 }
 
-TEST(DecolExample, DataFilesAreTheGeneratorsOutput) {
-  for (const auto& [name, text] : ex::files()) EXPECT_EQ(read_file(kExample / name), text) << name;
+class FaultExample : public ::testing::TestWithParam<Example> {};
+
+TEST_P(FaultExample, DataFilesAreTheGeneratorsOutput) {
+  for (const auto& [name, text] : GetParam().files()) EXPECT_EQ(read_file(folder_of(GetParam()) / name), text) << name;
 }
 
-TEST(DecolExample, DISABLED_WriteDataFiles) {
-  for (const auto& [name, text] : ex::files()) {
-    std::ofstream out(kExample / name);
+TEST_P(FaultExample, DISABLED_WriteDataFiles) {
+  for (const auto& [name, text] : GetParam().files()) {
+    std::ofstream out(folder_of(GetParam()) / name);
     out << text;
     ASSERT_TRUE(out.good()) << name;
   }
@@ -65,7 +81,7 @@ TEST(DecolExample, DISABLED_WriteDataFiles) {
 class TempDir {
  public:
   TempDir() {
-    std::string templ = (fs::temp_directory_path() / "fq_decol_example_XXXXXX").string();
+    std::string templ = (fs::temp_directory_path() / "fq_fault_example_XXXXXX").string();
     if (!mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
     path_ = templ;
   }
@@ -81,11 +97,12 @@ class TempDir {
   fs::path path_;
 };
 
-class DecolExampleRun : public ::testing::Test {
+class FaultExampleRun : public ::testing::TestWithParam<Example> {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(fs::is_directory(kExample)) << kExample;
-    for (const auto& e : fs::directory_iterator(kExample))
+    example_ = folder_of(GetParam());
+    ASSERT_TRUE(fs::is_directory(example_)) << example_;
+    for (const auto& e : fs::directory_iterator(example_))
       if (e.is_regular_file()) fs::copy_file(e.path(), dir_.path() / e.path().filename());
   }
 
@@ -103,14 +120,15 @@ class DecolExampleRun : public ::testing::Test {
   }
 
   TempDir dir_;
+  fs::path example_;  // the example folder
 };
 
-TEST_F(DecolExampleRun, GridSearchFindsTheTrueModelWithinOneGridStep) {
+TEST_P(FaultExampleRun, GridSearchFindsTheTrueModelWithinOneGridStep) {
   ASSERT_EQ(run_foldquest("gridsearch.opt"), 0) << transcript("gridsearch.opt");
-  const fs::path params = dir_.path() / answer_marked(kExample / "gridsearch.opt", "parameter file");
-  const fs::path results = dir_.path() / answer_marked(kExample / "gridsearch.opt", "results file");
+  const fs::path params = dir_.path() / answer_marked(example_ / "gridsearch.opt", "parameter file");
+  const fs::path results = dir_.path() / answer_marked(example_ / "gridsearch.opt", "results file");
   const auto pf = fqbest::read_param_file(params.string());
-  const std::vector<double> truth = ex::true_model();
+  const std::vector<double> truth = GetParam().true_model();
   ASSERT_EQ(pf.nparams(), truth.size());
   for (std::size_t j = 0; j < pf.nparams(); ++j) {
     EXPECT_LE(pf.mins[j], truth[j]) << "parameter " << j + 1;
@@ -130,7 +148,7 @@ TEST_F(DecolExampleRun, GridSearchFindsTheTrueModelWithinOneGridStep) {
 
 // Every options file, its number of models cut down and the grid's tip
 // fixed at its lower bounds, runs to "Finished" and writes its results.
-TEST_F(DecolExampleRun, EveryOptionsFileRunsToTheEnd) {
+TEST_P(FaultExampleRun, EveryOptionsFileRunsToTheEnd) {
   constexpr int kFewModels = 200;
   {
     const fs::path grid = dir_.path() / "params_grid.txt";
@@ -145,7 +163,7 @@ TEST_F(DecolExampleRun, EveryOptionsFileRunsToTheEnd) {
     for (const auto& l : lines) out << l << "\n";
   }
   int nopts = 0;
-  for (const auto& e : fs::directory_iterator(kExample)) {
+  for (const auto& e : fs::directory_iterator(example_)) {
     if (e.path().extension() != ".opt") continue;
     ++nopts;
     const std::string opt = e.path().filename().string();
@@ -166,7 +184,7 @@ TEST_F(DecolExampleRun, EveryOptionsFileRunsToTheEnd) {
     const auto results = lines_of(dir_.path() / answer_marked(e.path(), "results file"));
     if (has_nmodels) {
       ASSERT_EQ(results.size(), static_cast<std::size_t>(kFewModels));
-      EXPECT_EQ(fqbest::split_values(results.front()).size(), ex::true_model().size() + 1);
+      EXPECT_EQ(fqbest::split_values(results.front()).size(), GetParam().true_model().size() + 1);
     } else {
       const auto pf = fqbest::read_param_file((dir_.path() / answer_marked(e.path(), "parameter file")).string());
       EXPECT_EQ(static_cast<std::int64_t>(results.size()), fqbest::grid_size(pf));
@@ -174,5 +192,9 @@ TEST_F(DecolExampleRun, EveryOptionsFileRunsToTheEnd) {
   }
   EXPECT_GE(nopts, 3);
 }
+
+std::string folder_name(const ::testing::TestParamInfo<Example>& param) { return param.param.folder; }
+INSTANTIATE_TEST_SUITE_P(Examples, FaultExample, ::testing::ValuesIn(kExamples), folder_name);
+INSTANTIATE_TEST_SUITE_P(Examples, FaultExampleRun, ::testing::ValuesIn(kExamples), folder_name);
 
 }  // namespace
