@@ -51,4 +51,18 @@ std::vector<double> signed_slips(std::span<const double> block, int slip_sense) 
   return out;
 }
 
+std::vector<double> restored_dips_degrees(std::span<const double> dipsze, double acute, int ramp_dir,
+                                          std::span<double> sigma_dip_array) {
+  constexpr double pi = Constants::pi;
+  std::vector<double> restoreddips(dipsze.size());
+  for (std::size_t j = 0; j < dipsze.size(); ++j) {
+    double dip = (dipsze[j] - acute) * ramp_dir * 180 / pi;
+    if (dip > 90) dip -= 180;
+    if (dip < -90) dip += 180;
+    restoreddips[j] = dip;
+    sigma_dip_array[j] = sigma_dip_array[j] * 180 / pi;
+  }
+  return restoreddips;
+}
+
 }  // namespace fq

@@ -238,14 +238,7 @@ void run_model_bend(const RunState& state, double& output, std::span<const doubl
 
   // 7. Per-type scores.  In checked builds every type present starts as the
   // unwritten marker and must have been written by its scoring.
-  std::array<double, Options::ndatatypes_poss> outputs{};
-  auto slot = [&](int type) -> double& { return outputs[static_cast<std::size_t>(type - 1)]; };
-  auto mark = [&](int type) {
-    if constexpr (kCheckedBuild) slot(type) = unwritten_marker();
-  };
-  auto check = [&](int type, const char* what) {
-    if constexpr (kCheckedBuild) require_written(std::span<const double>(&slot(type), 1), what);
-  };
+  TypeScores scores;
 
   const double v0 = par.v0;
   const double increment = par.increment;
@@ -255,53 +248,30 @@ void run_model_bend(const RunState& state, double& output, std::span<const doubl
   std::optional<TrishearBend> kernel_total;
   if (beds_on || dips_on) kernel_total.emplace(kernel_for(total_slip));
 
-  std::size_t longest = 0;
-  if (beds_on)
-    for (const Bed& b : data.beds) longest = std::max(longest, b.pts.size());
-  if (terr_on)
-    for (const Bed& b : data.terraces) longest = std::max(longest, b.pts.size());
-  std::vector<Vec2> work(longest);
-  std::vector<Mat2> cov;
+  RestoreScratch scratch(state);
 
   // 8. Beds: each through its slip (the total slip, or its growth slip for
   // a growth stratum, in order of appearance), back with the tip after that
   // slip.
   if (beds_on) {
-    mark(Options::dattype_beds);
-    const bool bed_cov = o.propagate == 1 && (o.resulttype == 2 || o.resulttype == 4);
-    if (bed_cov) cov.resize(longest);
-    std::vector<double> beds_output_indiv(data.beds.size());
-    if constexpr (kCheckedBuild) mark_unwritten(beds_output_indiv);
-    std::size_t next_growth = 0;
-    for (std::size_t i = 0; i < data.beds.size(); ++i) {
-      const Bed& bed = data.beds[i];
-      const std::size_t n = bed.pts.size();
-      const std::span<Vec2> pts(work.data(), n);
-      const std::span<Mat2> c = bed_cov ? std::span<Mat2>(cov.data(), n) : std::span<Mat2>();
-      bool ok = false;
-      if (bed.growth) {
-        if (next_growth >= growth_block.size())
-          throw std::invalid_argument("run_model_bend: more growth strata among the beds than ngrowth");
-        const double q = growth_block[next_growth++];
-        ok = restore_points(g, kernel_for(q * par.slip_sense), g.tip_after(q), bed.pts, pts, c, par.sigma_bed);
-      } else {
-        ok = restore_points(g, *kernel_total, g.init, bed.pts, pts, c, par.sigma_bed);
-      }
-      if (!ok) {
-        output = failed;
-        return;
-      }
-      calc_bed_err(state, static_cast<int>(i + 1), pts, beds_output_indiv, c, restored_fit_params);
+    const bool ok = score_beds(
+        state, growth_block.size(), restored_fit_params, scratch, scores, "run_model_bend",
+        [&](const Bed& bed, std::size_t growth, std::span<Vec2> pts, std::span<Mat2> c) {
+          if (growth == kTotalSlip)
+            return restore_points(g, *kernel_total, g.init, bed.pts, pts, c, par.sigma_bed);
+          const double q = growth_block[growth];
+          return restore_points(g, kernel_for(q * par.slip_sense), g.tip_after(q), bed.pts, pts, c, par.sigma_bed);
+        });
+    if (!ok) {
+      output = failed;
+      return;
     }
-    if constexpr (kCheckedBuild) require_written(beds_output_indiv, "run_model_bend: bed scores");
-    calc_beds_err(state, beds_output_indiv, slot(Options::dattype_beds));
-    check(Options::dattype_beds, "run_model_bend: beds");
   }
 
   // 9. Dips, through the total slip: into the frame of the final tip's
   // segment, back with the dip of the segment the kernel ended on.
   if (dips_on) {
-    mark(Options::dattype_dips);
+    scores.mark(Options::dattype_dips);
     const std::size_t nd = data.dips.size();
     if (data.dip_pos.size() != nd)
       throw std::invalid_argument("run_model_bend: dip positions and dips differ in number");
@@ -318,42 +288,23 @@ void run_model_bend(const RunState& state, double& output, std::span<const doubl
       return;
     }
     const double acute_end = g.acute_of(kernel_total->end_segment());
-    std::vector<double> restoreddips(nd);
-    for (std::size_t j = 0; j < nd; ++j) {
-      double dip = (dipsze[j] - acute_end) * g.ramp_dir * 180 / pi;
-      if (dip > 90) dip -= 180;
-      if (dip < -90) dip += 180;
-      restoreddips[j] = dip;
-      sigma_dip_array[j] = sigma_dip_array[j] * 180 / pi;
-    }
-    calc_dip_err(state, restoreddips, slot(Options::dattype_dips), sigma_dip_array, restored_fit_params);
-    check(Options::dattype_dips, "run_model_bend: dips");
+    const std::vector<double> restoreddips = restored_dips_degrees(dipsze, acute_end, g.ramp_dir, sigma_dip_array);
+    calc_dip_err(state, restoreddips, scores.slot(Options::dattype_dips), sigma_dip_array, restored_fit_params);
+    scores.check(Options::dattype_dips, "run_model_bend: dips");
   }
 
   // 10. Terraces, each through its own slip and back with its own tip.
   if (terr_on) {
-    mark(Options::dattype_terr);
-    const bool terr_cov = o.resulttype == 2 || o.resulttype == 4;
-    if (terr_cov) cov.resize(longest);
-    const std::size_t nt = data.terraces.size();
-    if (terr_block.size() != nt) throw std::invalid_argument("run_model_bend: terrace count and nterr differ");
-    std::vector<double> terr_output_indiv(nt);
-    if constexpr (kCheckedBuild) mark_unwritten(terr_output_indiv);
-    for (std::size_t n = 0; n < nt; ++n) {
-      const Bed& terr = data.terraces[n];
-      const std::size_t np = terr.pts.size();
-      const std::span<Vec2> pts(work.data(), np);
-      const std::span<Mat2> c = terr_cov ? std::span<Mat2>(cov.data(), np) : std::span<Mat2>();
-      const double q = terr_block[n];
-      if (!restore_points(g, kernel_for(q * par.slip_sense), g.tip_after(q), terr.pts, pts, c, par.sigma_terr)) {
-        output = failed;
-        return;
-      }
-      calc_terr_err(state, static_cast<int>(n + 1), pts, terr_output_indiv, c);
+    const bool ok = score_terraces(
+        state, terr_block.size(), scratch, scores, "run_model_bend",
+        [&](const Bed& terr, std::size_t n, std::span<Vec2> pts, std::span<Mat2> c) {
+          const double q = terr_block[n];
+          return restore_points(g, kernel_for(q * par.slip_sense), g.tip_after(q), terr.pts, pts, c, par.sigma_terr);
+        });
+    if (!ok) {
+      output = failed;
+      return;
     }
-    if constexpr (kCheckedBuild) require_written(terr_output_indiv, "run_model_bend: terrace scores");
-    calc_beds_err(state, terr_output_indiv, slot(Options::dattype_terr));
-    check(Options::dattype_terr, "run_model_bend: terraces");
   }
 
   // 11. Points on the fault: distance to the segment on the point's side of
@@ -363,7 +314,7 @@ void run_model_bend(const RunState& state, double& output, std::span<const doubl
   // t = tan of that segment's map angle.
   if (fault_on) {
     const bool scored = o.resulttype != 3;
-    if (scored) mark(Options::dattype_faultpts);
+    if (scored) scores.mark(Options::dattype_faultpts);
     const double t_ax = std::tan((pi - g.acute[0] - g.acute[1]) / 2);
     const double t1 = std::tan(a1), t2 = std::tan(a2);
     const double root1 = std::sqrt(t1 * t1 + 1), root2 = std::sqrt(t2 * t2 + 1);
@@ -375,12 +326,12 @@ void run_model_bend(const RunState& state, double& output, std::span<const doubl
       const double t = upper ? t1 : t2;
       fault_errs[i] = std::abs(t * (q.x - bx) - q.y + by) / (upper ? root1 : root2);
     }
-    calc_fault_pts_err(state, fault_errs, slot(Options::dattype_faultpts));
-    if (scored) check(Options::dattype_faultpts, "run_model_bend: fault points");
+    calc_fault_pts_err(state, fault_errs, scores.slot(Options::dattype_faultpts));
+    if (scored) scores.check(Options::dattype_faultpts, "run_model_bend: fault points");
   }
 
   // 12. The score.
-  output = outputs[0] + outputs[1] + outputs[2] + outputs[3];
+  output = scores.sum();
 }
 
 }  // namespace fq

@@ -200,14 +200,7 @@ void run_model_decol(const RunState& state, double& output, std::span<const doub
 
   // 7. Per-type scores.  In checked builds every type present starts as the
   // unwritten marker and must have been written by its scoring.
-  std::array<double, Options::ndatatypes_poss> outputs{};
-  auto slot = [&](int type) -> double& { return outputs[static_cast<std::size_t>(type - 1)]; };
-  auto mark = [&](int type) {
-    if constexpr (kCheckedBuild) slot(type) = unwritten_marker();
-  };
-  auto check = [&](int type, const char* what) {
-    if constexpr (kCheckedBuild) require_written(std::span<const double>(&slot(type), 1), what);
-  };
+  TypeScores scores;
 
   const double v0 = par.v0;
   const double increment = par.increment;
@@ -217,50 +210,29 @@ void run_model_decol(const RunState& state, double& output, std::span<const doub
   std::optional<TrishearDecol> kernel_total;
   if (beds_on || dips_on) kernel_total.emplace(kernel_for(total_slip));
 
-  std::size_t longest = 0;
-  if (beds_on)
-    for (const Bed& b : data.beds) longest = std::max(longest, b.pts.size());
-  if (terr_on)
-    for (const Bed& b : data.terraces) longest = std::max(longest, b.pts.size());
-  std::vector<Vec2> work(longest);
-  std::vector<Mat2> cov;
+  RestoreScratch scratch(state);
 
-  // 8. Beds.  Covariances are carried only where the scoring reads them.
+  // 8. Beds, each through its slip (the total slip, or its growth slip for
+  // a growth stratum, in order of appearance).
   if (beds_on) {
-    mark(Options::dattype_beds);
-    const bool bed_cov = o.propagate == 1 && (o.resulttype == 2 || o.resulttype == 4);
-    if (bed_cov) cov.resize(longest);
-    std::vector<double> beds_output_indiv(data.beds.size());
-    if constexpr (kCheckedBuild) mark_unwritten(beds_output_indiv);
-    std::size_t g = 0;  // next growth slip
-    for (std::size_t i = 0; i < data.beds.size(); ++i) {
-      const Bed& bed = data.beds[i];
-      const std::size_t n = bed.pts.size();
-      const std::span<Vec2> pts(work.data(), n);
-      const std::span<Mat2> c = bed_cov ? std::span<Mat2>(cov.data(), n) : std::span<Mat2>();
-      DecolStatus status = DecolStatus::ok;
-      if (bed.growth) {
-        if (g >= growth_slip.size())
-          throw std::invalid_argument("run_model_decol: more growth strata among the beds than ngrowth");
-        status = restore_points(frame, kernel_for(growth_slip[g]), bed.pts, pts, c, par.sigma_bed);
-        ++g;
-      } else {
-        status = restore_points(frame, *kernel_total, bed.pts, pts, c, par.sigma_bed);
-      }
-      if (status != DecolStatus::ok) {
-        output = failed;
-        return;
-      }
-      calc_bed_err(state, static_cast<int>(i + 1), pts, beds_output_indiv, c, restored_fit_params);
+    const bool ok = score_beds(state, growth_slip.size(), restored_fit_params, scratch, scores, "run_model_decol",
+                               [&](const Bed& bed, std::size_t growth, std::span<Vec2> pts, std::span<Mat2> c) {
+                                 const DecolStatus status =
+                                     growth == kTotalSlip
+                                         ? restore_points(frame, *kernel_total, bed.pts, pts, c, par.sigma_bed)
+                                         : restore_points(frame, kernel_for(growth_slip[growth]), bed.pts, pts, c,
+                                                          par.sigma_bed);
+                                 return status == DecolStatus::ok;
+                               });
+    if (!ok) {
+      output = failed;
+      return;
     }
-    if constexpr (kCheckedBuild) require_written(beds_output_indiv, "run_model_decol: bed scores");
-    calc_beds_err(state, beds_output_indiv, slot(Options::dattype_beds));
-    check(Options::dattype_beds, "run_model_decol: beds");
   }
 
   // 9. Dips, through the total slip (growth slips never apply to dips).
   if (dips_on) {
-    mark(Options::dattype_dips);
+    scores.mark(Options::dattype_dips);
     const std::size_t nd = data.dips.size();
     if (data.dip_pos.size() != nd)
       throw std::invalid_argument("run_model_decol: dip positions and dips differ in number");
@@ -276,41 +248,23 @@ void run_model_decol(const RunState& state, double& output, std::span<const doub
       return;
     }
     // Back to the map frame, in degrees within [-90, 90].
-    std::vector<double> restoreddips(nd);
-    for (std::size_t j = 0; j < nd; ++j) {
-      double dip = (dipsze[j] - ramp_acute) * ramp_dir * 180 / pi;
-      if (dip > 90) dip -= 180;
-      if (dip < -90) dip += 180;
-      restoreddips[j] = dip;
-      sigma_dip_array[j] = sigma_dip_array[j] * 180 / pi;
-    }
-    calc_dip_err(state, restoreddips, slot(Options::dattype_dips), sigma_dip_array, restored_fit_params);
-    check(Options::dattype_dips, "run_model_decol: dips");
+    const std::vector<double> restoreddips = restored_dips_degrees(dipsze, ramp_acute, ramp_dir, sigma_dip_array);
+    calc_dip_err(state, restoreddips, scores.slot(Options::dattype_dips), sigma_dip_array, restored_fit_params);
+    scores.check(Options::dattype_dips, "run_model_decol: dips");
   }
 
   // 10. Terraces, each through its own slip.
   if (terr_on) {
-    mark(Options::dattype_terr);
-    const bool terr_cov = o.resulttype == 2 || o.resulttype == 4;
-    if (terr_cov) cov.resize(longest);
-    const std::size_t nt = data.terraces.size();
-    if (terr_slip.size() != nt) throw std::invalid_argument("run_model_decol: terrace count and nterr differ");
-    std::vector<double> terr_output_indiv(nt);
-    if constexpr (kCheckedBuild) mark_unwritten(terr_output_indiv);
-    for (std::size_t n = 0; n < nt; ++n) {
-      const Bed& terr = data.terraces[n];
-      const std::size_t np = terr.pts.size();
-      const std::span<Vec2> pts(work.data(), np);
-      const std::span<Mat2> c = terr_cov ? std::span<Mat2>(cov.data(), np) : std::span<Mat2>();
-      if (restore_points(frame, kernel_for(terr_slip[n]), terr.pts, pts, c, par.sigma_terr) != DecolStatus::ok) {
-        output = failed;
-        return;
-      }
-      calc_terr_err(state, static_cast<int>(n + 1), pts, terr_output_indiv, c);
+    const bool ok = score_terraces(
+        state, terr_slip.size(), scratch, scores, "run_model_decol",
+        [&](const Bed& terr, std::size_t n, std::span<Vec2> pts, std::span<Mat2> c) {
+          return restore_points(frame, kernel_for(terr_slip[n]), terr.pts, pts, c, par.sigma_terr) ==
+                 DecolStatus::ok;
+        });
+    if (!ok) {
+      output = failed;
+      return;
     }
-    if constexpr (kCheckedBuild) require_written(terr_output_indiv, "run_model_decol: terrace scores");
-    calc_beds_err(state, terr_output_indiv, slot(Options::dattype_terr));
-    check(Options::dattype_terr, "run_model_decol: terraces");
   }
 
   // 11. Points on the fault: distance from the nearer segment.
@@ -318,16 +272,16 @@ void run_model_decol(const RunState& state, double& output, std::span<const doub
     // Chi-square is refused for fault points at start-up; its scoring leaves
     // the slot as it was, so the slot is checked only where it is written.
     const bool scored = o.resulttype != 3;
-    if (scored) mark(Options::dattype_faultpts);
+    if (scored) scores.mark(Options::dattype_faultpts);
     const FaultSegments segments(decolxy, ramp_dir, ramp_acute, ramp_angle);
     std::vector<double> fault_errs(data.faultpts.size());
     for (std::size_t i = 0; i < fault_errs.size(); ++i) fault_errs[i] = segments.distance(data.faultpts[i]);
-    calc_fault_pts_err(state, fault_errs, slot(Options::dattype_faultpts));
-    if (scored) check(Options::dattype_faultpts, "run_model_decol: fault points");
+    calc_fault_pts_err(state, fault_errs, scores.slot(Options::dattype_faultpts));
+    if (scored) scores.check(Options::dattype_faultpts, "run_model_decol: fault points");
   }
 
   // 12. The score.
-  output = outputs[0] + outputs[1] + outputs[2] + outputs[3];
+  output = scores.sum();
 }
 
 }  // namespace fq
