@@ -22,6 +22,7 @@
 #include "tests/fit/console_capture.hpp"
 #include "tests/models/trishear_bend_forward.hpp"
 #include "tests/support/expect_close.hpp"
+#include "tests/support/run_state_builder.hpp"
 
 namespace {
 
@@ -29,6 +30,9 @@ using fq::Bed;
 using fq::Options;
 using fq::RunState;
 using fq::Vec2;
+using fqtest::set_beds;
+using fqtest::set_dips;
+using fqtest::set_faultpts;
 using fqtest::BendTruth;
 using fqtest::ForwardBend;
 using fqtest::Tol;
@@ -73,39 +77,6 @@ RunState base_state(int fittype, int resulttype, double inc = 0.05, int tiptosol
   return st;
 }
 
-void set_beds(RunState& st, std::vector<Bed> beds) {
-  st.options.dattypes[Options::dattype_beds - 1] = 1;
-  st.data.ngrowth = 0;
-  for (const Bed& b : beds) st.data.ngrowth += b.growth ? 1 : 0;
-  st.data.nbeds = static_cast<int>(beds.size());
-  st.data.beds = std::move(beds);
-  st.parameters.nparam_start_growth = st.parameters.nparams + 1;
-  st.parameters.nparams += st.data.ngrowth;
-}
-
-void set_dips(RunState& st, std::vector<Vec2> pos, std::vector<double> dips_rad) {
-  st.options.dattypes[Options::dattype_dips - 1] = 1;
-  st.data.ndips = static_cast<int>(dips_rad.size());
-  st.data.dip_pos = std::move(pos);
-  st.data.dips = std::move(dips_rad);
-}
-
-void set_terraces(RunState& st, std::vector<Bed> terraces, std::vector<double> elev) {
-  st.options.dattypes[Options::dattype_terr - 1] = 1;
-  st.data.nterr = static_cast<int>(terraces.size());
-  st.data.terraces = std::move(terraces);
-  st.parameters.terr_orig_elev = std::move(elev);
-  st.parameters.sigma_orig_elev.assign(st.parameters.terr_orig_elev.size(), 0.5);
-  st.parameters.nparam_start_terr = st.parameters.nparams + 1;
-  st.parameters.nparams += st.data.nterr;
-}
-
-void set_faultpts(RunState& st, std::vector<Vec2> pts) {
-  st.options.dattypes[Options::dattype_faultpts - 1] = 1;
-  st.data.nfaultpts = static_cast<int>(pts.size());
-  st.data.faultpts = std::move(pts);
-}
-
 bool failed(double score) { return std::isnan(score) || score == kLowestFloat; }
 
 // ---- dialogue and dispatch ------------------------------------------------------------
@@ -124,6 +95,10 @@ Dialogue answer(int tiptosolve, const std::string& answers) {
   fq::choose_fault_options(session);
   return {session.state.parameters.nparams, session.state.fault.bend_at_tipy,
           session.state.fault.tipy_can_be_below_bend, console.text()};
+}
+
+void set_terraces(RunState& st, std::vector<Bed> terraces, std::vector<double> elev) {
+  fqtest::set_terraces(st, std::move(terraces), std::move(elev), 0.5);
 }
 
 TEST(BendRun, OptionDialogueSetsTheSwitchesAndTheParameterCount) {
