@@ -6,6 +6,7 @@
 #include "foldquest/driver/startup.hpp"
 #include "foldquest/input/choose.hpp"
 #include "foldquest/input/user_input.hpp"
+#include "foldquest/report/diagnostics.hpp"
 
 int main() {
   ff::Reader standard_input("-", std::cin);
@@ -24,6 +25,8 @@ int main() {
   const fq::RunState& state = session.state;
   const std::int64_t nmodels = fq::choose_method(state, session.results);
   const auto tend = std::chrono::steady_clock::now();
+  // Diagnostics the model runs held back: one count line per message.
+  fq::diag::finish();
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(tend - tstart).count();
 
   ff::say(ff::Line() << "Ran " << static_cast<std::int64_t>(nmodels) << " models in "
