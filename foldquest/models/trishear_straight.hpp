@@ -74,7 +74,14 @@ inline constexpr double kNearFaultRatio = 1e-12;
 // m > 0 and s > 0; the callers route every other point elsewhere.
 class TrishearZone {
  public:
-  TrishearZone(double v0, double m, double increment, double s);
+  // How r^(1/s) is evaluated.  `fast` (the default) takes r for s = 1,
+  // sqrt(r) for s = 2 and r*r for s = 0.5 -- the power itself for s = 1,
+  // and within an ulp of std::pow otherwise (both are correctly rounded or
+  // nearly so) -- and std::pow for every other exponent.  `reference` always
+  // calls std::pow: the kernel the fast one is checked against.
+  enum class Powers { fast, reference };
+
+  TrishearZone(double v0, double m, double increment, double s, Powers powers = Powers::fast);
 
   // True when the field is defined at all: m > 0 and s > 0 (false for NaN).
   bool defined() const { return defined_; }
@@ -92,6 +99,11 @@ class TrishearZone {
 
  private:
   double p3_of(double r, double p1) const;  // r^((1-s)/s) from p1 = r^(1/s)
+  double p1_of(double r) const;             // r^(1/s)
+
+  // The exponent 1/s when a cheaper exact form exists.
+  enum class Exponent : unsigned char { general, one, half, two };
+  Exponent exponent_ = Exponent::general;
 
   double m_, increment_, s_;
   double half_v0_, eta_coef_, two_s_, two_s_m_, m_inc_, sqrt_m_;
@@ -115,6 +127,23 @@ inline double TrishearZone::p3_of(double r, double p1) const {
   return std::pow(r, e3_);
 }
 
+// r^(1/s).  The shape exponent is the same for every step of a model run,
+// so the switch is predicted perfectly; s = 1 (the most common choice)
+// needs no power at all.
+inline double TrishearZone::p1_of(double r) const {
+  switch (exponent_) {
+    case Exponent::one:
+      return r;
+    case Exponent::half:
+      return std::sqrt(r);
+    case Exponent::two:
+      return r * r;
+    case Exponent::general:
+      break;
+  }
+  return std::pow(r, e1_);
+}
+
 // r = |eta| / (zeta m); p1 = r^(1/s), p2 = r^((s+1)/s);
 // displacement = ((v0/2)(sgn p1 + 1), (v0/2)(m/(s+1))(p2 - 1));
 // with the Jacobian also p3 = r^((1-s)/s) and a, b, c as in the notation.
@@ -122,7 +151,7 @@ inline Vec2 TrishearZone::displacement(Vec2 p, Mat2* jac) const {
   const double zeta = p.x, eta = p.y;
   const double r = std::abs(eta) / (zeta * m_);
   const double sgn = eta >= 0 ? 1.0 : -1.0;
-  const double p1 = std::pow(r, e1_);
+  const double p1 = p1_of(r);
   const double p2 = r * p1;
   if (jac != nullptr) {
     const double p3 = p3_of(r, p1);
@@ -137,7 +166,8 @@ inline Vec2 TrishearZone::displacement(Vec2 p, Mat2* jac) const {
 // The constants of one kernel call.
 class TrishearStr {
  public:
-  TrishearStr(double v0, double m, double total_slip, double increment, double povers, double s);
+  TrishearStr(double v0, double m, double total_slip, double increment, double povers, double s,
+              TrishearZone::Powers powers = TrishearZone::Powers::fast);
 
   const TrishearZone& zone() const { return zone_; }
   double v0() const { return v0_; }

@@ -64,8 +64,13 @@ constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 
 }  // namespace
 
-TrishearZone::TrishearZone(double v0, double m, double increment, double s)
+TrishearZone::TrishearZone(double v0, double m, double increment, double s, Powers powers)
     : m_(m), increment_(increment), s_(s) {
+  if (powers == Powers::fast) {
+    if (s == 1) exponent_ = Exponent::one;
+    if (s == 2) exponent_ = Exponent::half;
+    if (s == 0.5) exponent_ = Exponent::two;
+  }
   half_v0_ = v0 / 2;
   eta_coef_ = half_v0_ * (m / (s + 1));
   two_s_ = 2 * s;
@@ -93,13 +98,15 @@ void TrishearZone::rotate_dip(Vec2 p, double& theta, double& sigma) const {
   const double zeta = p.x, eta = p.y;
   const double r = std::abs(eta) / (zeta * m_);
   const double sgn = eta >= 0 ? 1.0 : -1.0;
-  const double p1 = std::pow(r, e1_);
+  const double p1 = p1_of(r);
   const double p2 = r * p1;
   const double p3 = p3_of(r, p1);
   const double q2 = std::sqrt(p2);
   const double q3 = std::sqrt(p3);
-  const double c2 = std::cos(2 * theta), s2 = std::sin(2 * theta);
+  // One sine and cosine: the double angle from them (within a few ulp of
+  // cos 2theta and sin 2theta; only the uncertainty factor uses them).
   const double c1 = std::cos(theta), s1 = std::sin(theta);
+  const double c2 = (c1 - s1) * (c1 + s1), s2 = 2 * s1 * c1;
   const double s_zeta = s_ * zeta;
   sigma = sigma * std::abs(1 + (increment_ / s_zeta) * (sgn * p1 * c2 + (p3 / m_ - m_ * p2) * s2 * 0.5));
   const double f = sqrt_m_ * sgn * q2 * c1 + q3 * s1 / sqrt_m_;
@@ -107,8 +114,8 @@ void TrishearZone::rotate_dip(Vec2 p, double& theta, double& sigma) const {
 }
 
 TrishearStr::TrishearStr(double v0, double m, double total_slip, double increment, double povers,
-                         double s)
-    : zone_(v0, m, increment, s),
+                         double s, TrishearZone::Powers powers)
+    : zone_(v0, m, increment, s, powers),
       v0_(v0),
       m_(m),
       total_slip_(total_slip),

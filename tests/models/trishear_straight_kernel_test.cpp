@@ -550,3 +550,53 @@ TEST(TrishearKernel, ArraysMustMatch) {
 
 }  // namespace
 }  // namespace fq
+
+namespace fq {
+namespace {
+
+// ---------------------------------------------------------------------------
+// Shape exponents with a cheaper exact power (s = 1, 2, 0.5) against the
+// reference kernel, which always calls pow.
+
+// Restores a fold of points, with covariances, and a set of dips through the
+// same slip with both kernels.  s = 1 takes r itself for r^1 (no rounding
+// at all); s = 2 and 0.5 take sqrt(r) and r*r, correctly rounded where pow
+// may differ by an ulp, which the restoration carries along over 100 steps.
+constexpr auto kFastPowers = fqtest::Tol::rel(1e-12, "relative", "an ulp per power over 100 zone steps");
+
+TEST(TrishearKernel, ExactPowerShortcutsAgreeWithThePowerFunction) {
+  using P = TrishearZone::Powers;
+  for (double s : {1.0, 2.0, 0.5}) {
+    for (double inc : {-1.0, 1.0}) {
+      SCOPED_TRACE(testing::Message() << "s " << s << " increment " << inc);
+      const TrishearStr fast(inc, 0.6, 100 * inc, inc, 2.0, s, P::fast);
+      const TrishearStr ref(inc, 0.6, 100 * inc, inc, 2.0, s, P::reference);
+      for (int i = 0; i < 40; ++i) {
+        const Vec2 start{-60.0 + 4.0 * i, -30.0 + 1.7 * i};
+        Vec2 a = start, b = start;
+        Mat2 ca{4, 1, 1, 9}, cb = ca;
+        ASSERT_TRUE(trishear_point(fast, a, &ca));
+        ASSERT_TRUE(trishear_point(ref, b, &cb));
+        if (s == 1.0) {
+          // No power to differ: the same operations in the same order.
+          EXPECT_CLOSE(a, b, fqtest::Tol::exact());
+        } else {
+          EXPECT_CLOSE(a.x, b.x, kFastPowers);
+          EXPECT_CLOSE(a.y, b.y, kFastPowers);
+        }
+        EXPECT_CLOSE(ca.a, cb.a, kFastPowers);
+        EXPECT_CLOSE(ca.b, cb.b, kFastPowers);
+        EXPECT_CLOSE(ca.d, cb.d, kFastPowers);
+        double ta = 0.3 - 0.01 * i, sa = 0.05, tb = ta, sb = sa;
+        a = b = start;
+        ASSERT_TRUE(trishear_dip(fast, a, ta, sa));
+        ASSERT_TRUE(trishear_dip(ref, b, tb, sb));
+        EXPECT_CLOSE(ta, tb, kFastPowers);
+        EXPECT_CLOSE(sa, sb, kFastPowers);
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace fq
