@@ -58,7 +58,8 @@ void RestoreBed(benchmark::State& st) {
   const bool cov = st.range(2) != 0;
   const bool reference = st.range(3) != 0;
   const double m = std::tan(30.0 * 3.1415927410125732 / 180.0);
-  const fq::TrishearStr k(inc, m, -100.0, inc, 2.0, s, reference ? Powers::reference : Powers::fast);
+  const fq::TrishearStr k(inc, m, -100.0, inc, 2.0, s, reference ? Powers::reference : Powers::fast,
+                          /*batched=*/!reference);
   const std::vector<fq::Vec2> bed = bed_in_tip_frame();
   std::vector<fq::Vec2> work(bed.size());
   std::vector<fq::Mat2> c(cov ? bed.size() : 0);

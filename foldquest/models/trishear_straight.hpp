@@ -85,6 +85,8 @@ class TrishearZone {
 
   // True when the field is defined at all: m > 0 and s > 0 (false for NaN).
   bool defined() const { return defined_; }
+  // True when r^(1/s) is r itself (s = 1 on the fast path).
+  bool linear() const { return exponent_ == Exponent::one; }
 
   // Displacement of a point by the field in one step, WITHOUT the tip's
   // advance (subtract povers*increment from x for the motion relative to the
@@ -98,6 +100,7 @@ class TrishearZone {
   void rotate_dip(Vec2 p, double& theta, double& sigma) const;
 
  private:
+  friend struct ZoneLanes;                  // the batched zone step
   double p3_of(double r, double p1) const;  // r^((1-s)/s) from p1 = r^(1/s)
   double p1_of(double r) const;             // r^(1/s)
 
@@ -166,8 +169,12 @@ inline Vec2 TrishearZone::displacement(Vec2 p, Mat2* jac) const {
 // The constants of one kernel call.
 class TrishearStr {
  public:
+  // `powers` chooses how the zone step takes its powers; `batched` lets
+  // trishear_func step many points at once (the same values, faster).
+  // Reference powers without batching is the kernel the others are checked
+  // against.
   TrishearStr(double v0, double m, double total_slip, double increment, double povers, double s,
-              TrishearZone::Powers powers = TrishearZone::Powers::fast);
+              TrishearZone::Powers powers = TrishearZone::Powers::fast, bool batched = true);
 
   const TrishearZone& zone() const { return zone_; }
   double v0() const { return v0_; }
@@ -179,6 +186,7 @@ class TrishearStr {
 
  private:
   friend struct TrishearStrKernel;
+  friend struct ZoneLanes;
   TrishearZone zone_;
   double v0_, m_, total_slip_, increment_, povers_, s_;
   double abs_total_;       // T = |total_slip|
@@ -186,6 +194,7 @@ class TrishearStr {
   double tip_advance_;     // povers * increment, the tip's advance per zone step
   double final_shift_;     // total_slip * povers, back to the starting tip
   bool step_count_ok_;     // |total_slip| / |increment| < max_steps_per_point
+  bool batched_;           // trishear_func may use the batched zone step
 };
 
 // One point through the whole slip; `cov` (may be null) becomes J C J^T at

@@ -44,7 +44,9 @@
 //       b = inc/(2 s m zeta) p3,     c = -(m inc/(2 s zeta)) p2,
 //   C := (J C) J^T.
 // J is the exact derivative of the step's map when v0 = inc.
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <limits>
 #include <stdexcept>
 #include <type_traits>
@@ -114,14 +116,15 @@ void TrishearZone::rotate_dip(Vec2 p, double& theta, double& sigma) const {
 }
 
 TrishearStr::TrishearStr(double v0, double m, double total_slip, double increment, double povers,
-                         double s, TrishearZone::Powers powers)
+                         double s, TrishearZone::Powers powers, bool batched)
     : zone_(v0, m, increment, s, powers),
       v0_(v0),
       m_(m),
       total_slip_(total_slip),
       increment_(increment),
       povers_(povers),
-      s_(s) {
+      s_(s),
+      batched_(batched) {
   abs_total_ = std::abs(total_slip);
   restoring_ = !(v0 >= 0);
   tip_advance_ = povers * increment;
@@ -157,6 +160,9 @@ struct PointState {
 
 }  // namespace
 
+// What stops a point's walk through the rigid domains.
+enum class Next { zone, done, failed };
+
 struct TrishearStrKernel {
   static Domain classify(const PointState& st, const TrishearStr& k) {
     const double m = k.m_;
@@ -166,14 +172,15 @@ struct TrishearStrKernel {
     return Domain::rigid_side;
   }
 
+  // Moves the point through every domain but the zone until its next step
+  // is a zone step (Next::zone, the pass of that step not yet counted), its
+  // slip is done, or the pass limit is reached.  `passes` counts every pass
+  // of the point's loop, zone steps included.
   template <class Carry>
-  static bool move(const TrishearStr& k, Vec2& p, Carry carry) {
-    if (!k.step_count_ok_) return fail(p, carry);
+  static Next advance(const TrishearStr& k, PointState& st, std::int64_t& passes) {
     const double m = k.m_, P = k.povers_, total = k.total_slip_, inc = k.increment_;
-    PointState st{p.x, p.y};
-    std::int64_t passes = 0;
     while (std::abs(st.slip) < k.abs_total_) {
-      if (++passes > max_passes) return fail(p, carry);
+      if (++passes > max_passes) return Next::failed;
       double rem = total - st.slip;
       switch (classify(st, k)) {
         case Domain::hanging_wall:
@@ -211,28 +218,9 @@ struct TrishearStrKernel {
           st.slip += rem;
           break;
 
-        case Domain::zone: {
-          // One explicit step of a whole increment, even when less slip
-          // remains; the loop then ends.
-          st.slip += inc;
-          const Vec2 at{st.zeta, st.eta};
-          Vec2 d;
-          if constexpr (std::is_same_v<Carry, CovCarry>) {
-            Mat2 j;
-            d = k.zone_.displacement(at, &j);
-            *carry.c = (j * *carry.c) * transpose(j);
-          } else {
-            d = k.zone_.displacement(at, nullptr);
-          }
-          if constexpr (std::is_same_v<Carry, DipCarry>) {
-            k.zone_.rotate_dip(at, *carry.theta, *carry.sigma);
-          }
-          const double v_zeta = d.x - k.tip_advance_;
-          const double v_eta = d.y;
-          st.zeta += v_zeta;
-          st.eta += v_eta;
-          break;
-        }
+        case Domain::zone:
+          --passes;  // counted by the zone step itself
+          return Next::zone;
 
         case Domain::rigid_side: {
           // No trishear field here: move one increment (at most rem) with
@@ -248,10 +236,52 @@ struct TrishearStrKernel {
         }
       }
     }
+    return Next::done;
+  }
+
+  // One explicit zone step of a whole increment, even when less slip
+  // remains; the point's loop then ends.
+  template <class Carry>
+  static void zone_step(const TrishearStr& k, PointState& st, Carry carry) {
+    st.slip += k.increment_;
+    const Vec2 at{st.zeta, st.eta};
+    Vec2 d;
+    if constexpr (std::is_same_v<Carry, CovCarry>) {
+      Mat2 j;
+      d = k.zone_.displacement(at, &j);
+      *carry.c = (j * *carry.c) * transpose(j);
+    } else {
+      d = k.zone_.displacement(at, nullptr);
+    }
+    if constexpr (std::is_same_v<Carry, DipCarry>) {
+      k.zone_.rotate_dip(at, *carry.theta, *carry.sigma);
+    }
+    const double v_zeta = d.x - k.tip_advance_;
+    const double v_eta = d.y;
+    st.zeta += v_zeta;
+    st.eta += v_eta;
+  }
+
+  // The rest of a point's slip from the state `st`, one point at a time.
+  template <class Carry>
+  static bool finish(const TrishearStr& k, Vec2& p, PointState st, std::int64_t passes, Carry carry) {
+    for (;;) {
+      const Next next = advance<Carry>(k, st, passes);
+      if (next == Next::failed) return fail(p, carry);
+      if (next == Next::done) break;
+      if (++passes > max_passes) return fail(p, carry);
+      zone_step(k, st, carry);
+    }
     // Back to the frame of the tip at the start of the call, with the
     // nominal slip (not the accumulated one).
     p = {st.zeta + k.final_shift_, st.eta};
     return true;
+  }
+
+  template <class Carry>
+  static bool move(const TrishearStr& k, Vec2& p, Carry carry) {
+    if (!k.step_count_ok_) return fail(p, carry);
+    return finish(k, p, PointState{p.x, p.y}, 0, carry);
   }
 
   template <class Carry>
@@ -262,6 +292,237 @@ struct TrishearStrKernel {
     return false;
   }
 };
+
+// ---------------------------------------------------------------------------
+// The batched zone step.
+//
+// A point in the zone takes one step per increment, and each step waits on
+// the one before (a divide, a power, a multiply), so one point at a time is
+// bound by latency.  Points are independent, so kLanes of them are stepped
+// together: structure of arrays, steps outer and lanes inner, so that the
+// divides and powers of different points overlap (and, for s = 1, where the
+// step needs no power, the compiler turns the lane loop into vector code).
+// A lane whose point leaves the zone or finishes its slip is handled one
+// point at a time (the same advance() as above) and, when its point is done,
+// refilled with the next waiting point, so lanes do not idle while points
+// wait.
+//
+// Every lane performs exactly the operations of TrishearStrKernel::zone_step
+// in the same order (this file is compiled without floating contraction),
+// so the batched kernel gives the same bits as one point at a time; the
+// tests compare the two.
+struct ZoneLanes {
+  static constexpr int kLanes = 8;
+  // Few points gain nothing from lanes.
+  static constexpr std::size_t kBatchFrom = 2 * kLanes;
+
+  static bool applies(const TrishearStr& k, std::size_t npoints) {
+    return k.batched_ && k.step_count_ok_ && k.zone_.defined() && npoints >= kBatchFrom;
+  }
+
+  // Lane state, structure of arrays.  hw/fw/live hold 0 or 1 as doubles so
+  // that the lane loop works on one type only.
+  struct Block {
+    double zeta[kLanes], eta[kLanes], slip[kLanes];
+    double hw[kLanes], fw[kLanes], live[kLanes];
+    double look[kLanes];  // 1 after a step for a live lane that needs attention
+    double ca[kLanes], cb[kLanes], cc[kLanes], cd[kLanes];
+    std::size_t index[kLanes];
+    std::int64_t passes[kLanes];  // the point's passes when it entered the lane
+    std::int64_t entry[kLanes];   // the block's step count when it entered
+  };
+
+  // One zone step of every lane; returns true when a live lane left the
+  // zone or finished its slip.  kLinear: s = 1 on the fast path (p1 = r,
+  // p3 = 1).
+  template <bool kCov, bool kLinear>
+  static bool step(const TrishearStr& k, Block& b) {
+    const TrishearZone& z = k.zone_;
+    const double inc = z.increment_, m = z.m_, half_v0 = z.half_v0_, eta_coef = z.eta_coef_;
+    const double two_s = z.two_s_, two_s_m = z.two_s_m_, m_inc = z.m_inc_;
+    const double tip_advance = k.tip_advance_, abs_total = k.abs_total_;
+#pragma omp simd
+    for (int i = 0; i < kLanes; ++i) {
+      b.slip[i] += inc;
+      const double zeta = b.zeta[i], eta = b.eta[i];
+      // +1 for eta >= 0, else -1 (NaN too), without a branch.
+      const double sgn = 1.0 - 2.0 * static_cast<double>(!(eta >= 0));
+      double dx, dy;
+      if constexpr (kLinear) {
+        const double r = std::abs(eta) / (zeta * m);
+        const double p2 = r * r;
+        if constexpr (kCov) {
+          // p3 = r^0 = 1 wherever the point is (r = 0, infinite, NaN too).
+          const double a = sgn * inc / (two_s * zeta) * r;
+          const double bb = inc / (two_s_m * zeta) * 1.0;
+          const double c = -(m_inc / (two_s * zeta)) * p2;
+          mat_step(b, i, 1 - a, bb, c, 1 + a);
+        }
+        dx = half_v0 * (sgn * r + 1);
+        dy = eta_coef * (p2 - 1);
+      } else {
+        Vec2 d;
+        if constexpr (kCov) {
+          Mat2 j;
+          d = z.displacement({zeta, eta}, &j);
+          mat_step(b, i, j.a, j.b, j.c, j.d);
+        } else {
+          d = z.displacement({zeta, eta}, nullptr);
+        }
+        dx = d.x;
+        dy = d.y;
+      }
+      const double zn = zeta + (dx - tip_advance);
+      const double en = eta + dy;
+      b.zeta[i] = zn;
+      b.eta[i] = en;
+      // Still a zone step next time?  (TrishearStrKernel::classify with the
+      // field defined, and the slip loop's own condition.)
+      const bool to_hw = (en > 0) & (b.hw[i] == 0) & (en >= m * zn);
+      const bool to_fw = (b.fw[i] == 0) & (en <= -(m * zn));
+      const bool stays = (std::abs(b.slip[i]) < abs_total) & !to_hw & !to_fw & (zn > 0);
+      const double live = b.live[i];  // loaded unconditionally: no branch in the lane loop
+      b.look[i] = stays ? 0.0 : live;
+    }
+    double attention = 0;
+    for (int i = 0; i < kLanes; ++i) attention += b.look[i];
+    return attention > 0;
+  }
+
+  // C := (J C) J^T in the operation order of Mat2's product.
+  [[gnu::always_inline]] static void mat_step(Block& b, int i, double ja, double jb, double jc, double jd) {
+    const double ca = b.ca[i], cb = b.cb[i], cc = b.cc[i], cd = b.cd[i];
+    const double xa = ja * ca + jb * cc, xb = ja * cb + jb * cd;
+    const double xc = jc * ca + jd * cc, xd = jc * cb + jd * cd;
+    b.ca[i] = xa * ja + xb * jb;
+    b.cb[i] = xa * jc + xb * jd;
+    b.cc[i] = xc * ja + xd * jb;
+    b.cd[i] = xc * jc + xd * jd;
+  }
+
+  // Walks waiting points through the rigid domains until one needs a zone
+  // step; puts it into lane i.  Points that finish (or fail) on the way are
+  // written back at once.  False when no point is left to wait.
+  template <bool kCov>
+  static bool fill(const TrishearStr& k, Block& b, int i, std::size_t& next, std::span<Vec2> pts,
+                   std::span<Mat2> cov, std::int64_t block_steps, bool& ok) {
+    while (next < pts.size()) {
+      const std::size_t n = next++;
+      PointState st{pts[n].x, pts[n].y};
+      std::int64_t passes = 0;
+      if (resume<kCov>(k, b, i, n, st, passes, pts, cov, block_steps, ok)) return true;
+    }
+    return false;
+  }
+
+  // Continues point n from `st` through the rigid domains; when its next
+  // step is a zone step it goes into lane i (true), else it is written back.
+  template <bool kCov>
+  static bool resume(const TrishearStr& k, Block& b, int i, std::size_t n, PointState st,
+                     std::int64_t passes, std::span<Vec2> pts, std::span<Mat2> cov,
+                     std::int64_t block_steps, bool& ok) {
+    const Next next = kCov ? TrishearStrKernel::advance<CovCarry>(k, st, passes)
+                           : TrishearStrKernel::advance<NoCarry>(k, st, passes);
+    if (next == Next::zone) {
+      b.zeta[i] = st.zeta;
+      b.eta[i] = st.eta;
+      b.slip[i] = st.slip;
+      b.hw[i] = st.hw ? 1 : 0;
+      b.fw[i] = st.fw ? 1 : 0;
+      b.live[i] = 1;
+      b.index[i] = n;
+      b.passes[i] = passes;
+      b.entry[i] = block_steps;
+      if constexpr (kCov) {
+        b.ca[i] = cov[n].a;
+        b.cb[i] = cov[n].b;
+        b.cc[i] = cov[n].c;
+        b.cd[i] = cov[n].d;
+      }
+      return true;
+    }
+    if (next == Next::failed) {
+      ok = kCov ? TrishearStrKernel::fail(pts[n], CovCarry{&cov[n]}) && ok
+                : TrishearStrKernel::fail(pts[n], NoCarry{}) && ok;
+      return false;
+    }
+    pts[n] = {st.zeta + k.final_shift_, st.eta};
+    return false;
+  }
+
+  // A lane that needs a look after a step: its point finished its slip, or
+  // its next step is not a zone step.  The lane is refilled (or emptied).
+  template <bool kCov>
+  static void attend(const TrishearStr& k, Block& b, int i, std::size_t& next, std::span<Vec2> pts,
+                     std::span<Mat2> cov, std::int64_t block_steps, bool& ok) {
+    const std::size_t n = b.index[i];
+    if constexpr (kCov) cov[n] = {b.ca[i], b.cb[i], b.cc[i], b.cd[i]};
+    // Every step in the lane was one pass of the point's loop.
+    std::int64_t passes = b.passes[i] + (block_steps - b.entry[i]);
+    PointState st{b.zeta[i], b.eta[i], b.slip[i], b.hw[i] != 0, b.fw[i] != 0};
+    b.live[i] = 0;
+    if (passes > max_passes) {
+      ok = kCov ? TrishearStrKernel::fail(pts[n], CovCarry{&cov[n]}) && ok
+                : TrishearStrKernel::fail(pts[n], NoCarry{}) && ok;
+    } else if (resume<kCov>(k, b, i, n, st, passes, pts, cov, block_steps, ok)) {
+      return;
+    }
+    if (!fill<kCov>(k, b, i, next, pts, cov, block_steps, ok)) park(b, i);
+  }
+
+  // An empty lane steps a harmless point that never asks for attention.
+  static void park(Block& b, int i) {
+    b.zeta[i] = 1;
+    b.eta[i] = 0;
+    b.slip[i] = 0;
+    b.hw[i] = b.fw[i] = 1;
+    b.live[i] = 0;
+    b.ca[i] = b.cb[i] = b.cc[i] = b.cd[i] = 0;
+  }
+
+  template <bool kCov, bool kLinear>
+  static bool run(const TrishearStr& k, std::span<Vec2> pts, std::span<Mat2> cov) {
+    Block b;
+    bool ok = true;
+    std::size_t next = 0;
+    std::int64_t block_steps = 0;
+    int live = 0;
+    for (int i = 0; i < kLanes; ++i) {
+      if (fill<kCov>(k, b, i, next, pts, cov, block_steps, ok)) {
+        ++live;
+      } else {
+        park(b, i);
+      }
+    }
+    while (live > 0) {
+      // An empty lane's parked point drifts; it is put back at every look
+      // (its values are never read).
+      const bool look = step<kCov, kLinear>(k, b);
+      ++block_steps;
+      if (!look) continue;
+      live = 0;
+      for (int i = 0; i < kLanes; ++i) {
+        if (b.live[i] == 0) {
+          park(b, i);
+          continue;
+        }
+        if (b.look[i] != 0) attend<kCov>(k, b, i, next, pts, cov, block_steps, ok);
+        if (b.live[i] != 0) ++live;
+      }
+    }
+    return ok;
+  }
+};
+
+namespace {
+
+template <bool kCov>
+bool move_batched(const TrishearStr& k, std::span<Vec2> pts, std::span<Mat2> cov) {
+  if (k.zone().linear()) return ZoneLanes::run<kCov, true>(k, pts, cov);
+  return ZoneLanes::run<kCov, false>(k, pts, cov);
+}
+
+}  // namespace
 
 bool trishear_point(const TrishearStr& k, Vec2& p, Mat2* cov) {
   if (cov != nullptr) return TrishearStrKernel::move(k, p, CovCarry{cov});
@@ -274,12 +535,15 @@ bool trishear_dip(const TrishearStr& k, Vec2& pos, double& theta, double& sigma)
 
 bool trishear_func(const TrishearStr& k, std::span<Vec2> ptsze, std::span<Mat2> cbed) {
   bool ok = true;
+  if (!cbed.empty() && cbed.size() != ptsze.size()) {
+    throw std::invalid_argument("trishear_func: one covariance per point needed");
+  }
+  if (ZoneLanes::applies(k, ptsze.size())) {
+    return cbed.empty() ? move_batched<false>(k, ptsze, cbed) : move_batched<true>(k, ptsze, cbed);
+  }
   if (cbed.empty()) {
     for (Vec2& p : ptsze) ok = TrishearStrKernel::move(k, p, NoCarry{}) && ok;
     return ok;
-  }
-  if (cbed.size() != ptsze.size()) {
-    throw std::invalid_argument("trishear_func: one covariance per point needed");
   }
   for (std::size_t i = 0; i < ptsze.size(); ++i) {
     ok = TrishearStrKernel::move(k, ptsze[i], CovCarry{&cbed[i]}) && ok;

@@ -600,3 +600,61 @@ TEST(TrishearKernel, ExactPowerShortcutsAgreeWithThePowerFunction) {
 
 }  // namespace
 }  // namespace fq
+
+namespace fq {
+namespace {
+
+// ---------------------------------------------------------------------------
+// The batched zone step (many points at once) against one point at a time:
+// the same operations in the same order, so the same bits.
+
+// A fold's worth of points in every domain: hanging wall, footwall, zone,
+// on both boundaries, behind the tip, on the fault's extension.
+std::vector<Vec2> mixed_points(int n) {
+  std::vector<Vec2> pts;
+  for (int i = 0; i < n; ++i) {
+    const double zeta = -80.0 + 170.0 * i / n;
+    const double eta = ((i * 37) % 41 - 20) * 2.5;
+    pts.push_back({zeta, i % 13 == 0 ? 0.0 : eta});
+  }
+  pts.push_back({30.0, 0.6 * 30.0});    // on the upper boundary
+  pts.push_back({30.0, -0.6 * 30.0});   // on the lower boundary
+  return pts;
+}
+
+TEST(TrishearKernel, BatchedZoneStepGivesTheBitsOfOnePointAtATime) {
+  for (double s : {1.0, 1.7, 2.0}) {
+    for (double inc : {-1.0, -0.3, 0.7}) {
+      for (int n : {5, 16, 37, 101}) {
+        for (bool with_cov : {false, true}) {
+          SCOPED_TRACE(testing::Message() << "s " << s << " inc " << inc << " n " << n << " cov " << with_cov);
+          const TrishearStr batched(inc, 0.6, 60 * inc, inc, 1.5, s);
+          const TrishearStr single(inc, 0.6, 60 * inc, inc, 1.5, s, TrishearZone::Powers::fast, false);
+          std::vector<Vec2> a = mixed_points(n), b = a;
+          std::vector<Mat2> ca(with_cov ? a.size() : 0, Mat2{4, 1, 1, 9}), cb = ca;
+          ASSERT_TRUE(trishear_func(batched, a, ca));
+          ASSERT_TRUE(trishear_func(single, b, cb));
+          for (std::size_t i = 0; i < a.size(); ++i) {
+            EXPECT_CLOSE(a[i], b[i], fqtest::Tol::exact()) << "point " << i;
+            if (with_cov) {
+              EXPECT_CLOSE(ca[i], cb[i], fqtest::Tol::exact()) << "point " << i;
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(TrishearKernel, BatchedZoneStepRefusesWhatOnePointAtATimeRefuses) {
+  // An increment of 0: every point NaN, the call false, as without lanes.
+  std::vector<Vec2> pts = mixed_points(40);
+  std::vector<Mat2> cov(pts.size(), Mat2{1, 0, 0, 1});
+  EXPECT_FALSE(trishear_func(TrishearStr(0.0, 0.6, -10.0, 0.0, 1.5, 1.0), pts, cov));
+  for (std::size_t i = 0; i < pts.size(); ++i) {
+    EXPECT_TRUE(std::isnan(pts[i].x) && std::isnan(cov[i].a)) << "point " << i;
+  }
+}
+
+}  // namespace
+}  // namespace fq
