@@ -166,6 +166,19 @@ inline Vec2 TrishearZone::displacement(Vec2 p, Mat2* jac) const {
   return {half_v0_ * (sgn * p1 + 1), eta_coef_ * (p2 - 1)};
 }
 
+// Which instructions the batched zone step uses.  `avx2`: four doubles per
+// instruction and glibc's vector power, chosen at start when the processor
+// has AVX2 (and the build found libmvec); `portable`: the baseline x86-64 (or
+// any other) instruction set with std::pow.  Both give the same positions
+// and covariances for s = 1, 2 and 0.5 (no power function) and agree within
+// a few ulp per power otherwise (scores within 1e-12 relative).  The
+// environment variable FOLDQUEST_SCALAR_KERNEL=1 (any value but 0) starts
+// with `portable`; tests switch with set_zone_vector_path.  Thread-safe.
+enum class ZoneVectorPath { portable, avx2 };
+ZoneVectorPath zone_vector_path();
+// Asking for avx2 where it is not available gives portable.
+void set_zone_vector_path(ZoneVectorPath path);
+
 // The constants of one kernel call.
 class TrishearStr {
  public:

@@ -45,13 +45,20 @@
 //   C := (J C) J^T.
 // J is the exact derivative of the step's map when v0 = inc.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
+#include <cstdlib>
 #include <limits>
+#include <string_view>
 #include <stdexcept>
 #include <type_traits>
 
 #include "foldquest/models/trishear_straight.hpp"
+
+#if FOLDQUEST_ZONE_AVX2
+#include <immintrin.h>
+#endif
 
 namespace fq {
 
@@ -293,6 +300,45 @@ struct TrishearStrKernel {
   }
 };
 
+#if FOLDQUEST_ZONE_AVX2
+// glibc's AVX2 power of four doubles (libmvec), called only from code
+// compiled for AVX2 and only on processors that have it.
+extern "C" [[gnu::target("avx2")]] __m256d _ZGVdN4vv_pow(__m256d x, __m256d y);
+#endif
+
+namespace {
+
+ZoneVectorPath detect_zone_vector_path() {
+  const char* off = std::getenv("FOLDQUEST_SCALAR_KERNEL");
+  if (off != nullptr && off[0] != '\0' && std::string_view(off) != "0") return ZoneVectorPath::portable;
+#if FOLDQUEST_ZONE_AVX2
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx2")) return ZoneVectorPath::avx2;
+#endif
+  return ZoneVectorPath::portable;
+}
+
+std::atomic<ZoneVectorPath>& vector_path_setting() {
+  static std::atomic<ZoneVectorPath> path{detect_zone_vector_path()};
+  return path;
+}
+
+}  // namespace
+
+ZoneVectorPath zone_vector_path() { return vector_path_setting().load(std::memory_order_relaxed); }
+
+void set_zone_vector_path(ZoneVectorPath path) {
+#if FOLDQUEST_ZONE_AVX2
+  if (path == ZoneVectorPath::avx2) {
+    __builtin_cpu_init();
+    if (!__builtin_cpu_supports("avx2")) path = ZoneVectorPath::portable;
+  }
+#else
+  path = ZoneVectorPath::portable;
+#endif
+  vector_path_setting().store(path, std::memory_order_relaxed);
+}
+
 // ---------------------------------------------------------------------------
 // The batched zone step.
 //
@@ -334,44 +380,55 @@ struct ZoneLanes {
 
   // One zone step of every lane; returns true when a live lane left the
   // zone or finished its slip.  kLinear: s = 1 on the fast path (p1 = r,
-  // p3 = 1).
-  template <bool kCov, bool kLinear>
-  static bool step(const TrishearStr& k, Block& b) {
+  // p3 = 1).  Pow takes r^(1/s) of all lanes for the other exponents.
+  // Inlined into one function per instruction set (see step() below).
+  template <bool kCov, bool kLinear, class Pow>
+  [[gnu::always_inline]] static inline bool step_lanes(const TrishearStr& k, Block& b) {
     const TrishearZone& z = k.zone_;
     const double inc = z.increment_, m = z.m_, half_v0 = z.half_v0_, eta_coef = z.eta_coef_;
     const double two_s = z.two_s_, two_s_m = z.two_s_m_, m_inc = z.m_inc_;
     const double tip_advance = k.tip_advance_, abs_total = k.abs_total_;
+    double r[kLanes], p1[kLanes], p3[kLanes];
+#pragma omp simd
+    for (int i = 0; i < kLanes; ++i) r[i] = std::abs(b.eta[i]) / (b.zeta[i] * m);
+    if constexpr (!kLinear) {
+      switch (z.exponent_) {
+        case TrishearZone::Exponent::half:
+#pragma omp simd
+          for (int i = 0; i < kLanes; ++i) p1[i] = std::sqrt(r[i]);
+          break;
+        case TrishearZone::Exponent::two:
+#pragma omp simd
+          for (int i = 0; i < kLanes; ++i) p1[i] = r[i] * r[i];
+          break;
+        default:
+          Pow::apply(r, z.e1_, p1);
+          break;
+      }
+      // r^((1-s)/s): p1/r but at the fault's extension and for infinite
+      // powers, where TrishearZone decides (rare: a branch per lane).
+      if constexpr (kCov) {
+        for (int i = 0; i < kLanes; ++i) p3[i] = z.p3_of(r[i], p1[i]);
+      }
+    }
 #pragma omp simd
     for (int i = 0; i < kLanes; ++i) {
       b.slip[i] += inc;
       const double zeta = b.zeta[i], eta = b.eta[i];
       // +1 for eta >= 0, else -1 (NaN too), without a branch.
       const double sgn = 1.0 - 2.0 * static_cast<double>(!(eta >= 0));
-      double dx, dy;
-      if constexpr (kLinear) {
-        const double r = std::abs(eta) / (zeta * m);
-        const double p2 = r * r;
-        if constexpr (kCov) {
-          // p3 = r^0 = 1 wherever the point is (r = 0, infinite, NaN too).
-          const double a = sgn * inc / (two_s * zeta) * r;
-          const double bb = inc / (two_s_m * zeta) * 1.0;
-          const double c = -(m_inc / (two_s * zeta)) * p2;
-          mat_step(b, i, 1 - a, bb, c, 1 + a);
-        }
-        dx = half_v0 * (sgn * r + 1);
-        dy = eta_coef * (p2 - 1);
-      } else {
-        Vec2 d;
-        if constexpr (kCov) {
-          Mat2 j;
-          d = z.displacement({zeta, eta}, &j);
-          mat_step(b, i, j.a, j.b, j.c, j.d);
-        } else {
-          d = z.displacement({zeta, eta}, nullptr);
-        }
-        dx = d.x;
-        dy = d.y;
+      // p3 = r^0 = 1 for s = 1 wherever the point is (r = 0, infinite, NaN).
+      const double q1 = kLinear ? r[i] : p1[i];
+      const double q2 = r[i] * q1;
+      if constexpr (kCov) {
+        const double q3 = kLinear ? 1.0 : p3[i];
+        const double a = sgn * inc / (two_s * zeta) * q1;
+        const double bb = inc / (two_s_m * zeta) * q3;
+        const double c = -(m_inc / (two_s * zeta)) * q2;
+        mat_step(b, i, 1 - a, bb, c, 1 + a);
       }
+      const double dx = half_v0 * (sgn * q1 + 1);
+      const double dy = eta_coef * (q2 - 1);
       const double zn = zeta + (dx - tip_advance);
       const double en = eta + dy;
       b.zeta[i] = zn;
@@ -387,6 +444,45 @@ struct ZoneLanes {
     double attention = 0;
     for (int i = 0; i < kLanes; ++i) attention += b.look[i];
     return attention > 0;
+  }
+
+  // std::pow lane by lane: the reference kernel's powers, bit for bit; the
+  // lanes' powers are independent, so they overlap in the pipeline.
+  struct ScalarPow {
+    static void apply(const double* r, double e, double* out) {
+      for (int i = 0; i < kLanes; ++i) out[i] = std::pow(r[i], e);
+    }
+  };
+
+  template <bool kCov, bool kLinear>
+  static bool step_default(const TrishearStr& k, Block& b) {
+    return step_lanes<kCov, kLinear, ScalarPow>(k, b);
+  }
+
+#if FOLDQUEST_ZONE_AVX2
+  // glibc's vector power (libmvec), four lanes at a time: within a few
+  // ulp of std::pow.
+  struct Avx2Pow {
+    [[gnu::target("avx2")]] static void apply(const double* r, double e, double* out) {
+      const __m256d ev = _mm256_set1_pd(e);
+      for (int i = 0; i < kLanes; i += 4) {
+        _mm256_storeu_pd(out + i, _ZGVdN4vv_pow(_mm256_loadu_pd(r + i), ev));
+      }
+    }
+  };
+
+  template <bool kCov, bool kLinear>
+  [[gnu::target("avx2")]] static bool step_avx2(const TrishearStr& k, Block& b) {
+    return step_lanes<kCov, kLinear, Avx2Pow>(k, b);
+  }
+#endif
+
+  template <bool kCov, bool kLinear>
+  static bool step(const TrishearStr& k, Block& b) {
+#if FOLDQUEST_ZONE_AVX2
+    if (zone_vector_path() == ZoneVectorPath::avx2) return step_avx2<kCov, kLinear>(k, b);
+#endif
+    return step_default<kCov, kLinear>(k, b);
   }
 
   // C := (J C) J^T in the operation order of Mat2's product.
