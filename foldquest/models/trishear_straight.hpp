@@ -69,6 +69,27 @@ inline constexpr std::int64_t max_steps_per_point = 100'000'000;
 // infinities and NaN.  It concerns only |eta| < 1e-12 m zeta.
 inline constexpr double kNearFaultRatio = 1e-12;
 
+// How model runs step points through the trishear zone:
+//   avx2       many points at once (TrishearStr's batched kernel), four
+//              doubles per instruction, glibc's vector power, sine and
+//              cosine; chosen at start when the processor has AVX2 (and the
+//              build found libmvec)
+//   portable   many points at once, the baseline instruction set (x86-64 or
+//              any other), the C library's power, sine and cosine
+//   reference  one point at a time, every power from std::pow: the kernel
+//              as first written, kept as the reference the others are
+//              checked against
+// The three agree within rounding: the same positions and covariances for
+// s = 1 (no power), a few ulp per power otherwise; scores within 1e-12
+// relative.  The environment variable FOLDQUEST_SCALAR_KERNEL (any value
+// but empty or 0) starts with `reference`.  Kernels read the setting when
+// they are constructed; tests switch it with set_zone_vector_path between
+// runs.  Thread-safe.
+enum class ZoneVectorPath { reference, portable, avx2 };
+ZoneVectorPath zone_vector_path();
+// Asking for avx2 where it is not available gives portable.
+void set_zone_vector_path(ZoneVectorPath path);
+
 // The trishear velocity field of one step of `increment` slip, with its
 // per-call constants computed once.  Valid (defined) only where zeta > 0,
 // m > 0 and s > 0; the callers route every other point elsewhere.
@@ -166,26 +187,14 @@ inline Vec2 TrishearZone::displacement(Vec2 p, Mat2* jac) const {
   return {half_v0_ * (sgn * p1 + 1), eta_coef_ * (p2 - 1)};
 }
 
-// Which instructions the batched zone step uses.  `avx2`: four doubles per
-// instruction and glibc's vector power, chosen at start when the processor
-// has AVX2 (and the build found libmvec); `portable`: the baseline x86-64 (or
-// any other) instruction set with std::pow.  Both give the same positions
-// and covariances for s = 1, 2 and 0.5 (no power function) and agree within
-// a few ulp per power otherwise (scores within 1e-12 relative).  The
-// environment variable FOLDQUEST_SCALAR_KERNEL=1 (any value but 0) starts
-// with `portable`; tests switch with set_zone_vector_path.  Thread-safe.
-enum class ZoneVectorPath { portable, avx2 };
-ZoneVectorPath zone_vector_path();
-// Asking for avx2 where it is not available gives portable.
-void set_zone_vector_path(ZoneVectorPath path);
-
 // The constants of one kernel call.
 class TrishearStr {
  public:
   // `powers` chooses how the zone step takes its powers; `batched` lets
-  // trishear_func step many points at once (the same values, faster).
-  // Reference powers without batching is the kernel the others are checked
-  // against.
+  // trishear_func and trishear_func_dip step many points at once (the same
+  // values within rounding, faster).  Reference powers without batching is
+  // the kernel the others are checked against; with the process set to
+  // ZoneVectorPath::reference every kernel is that one.
   TrishearStr(double v0, double m, double total_slip, double increment, double povers, double s,
               TrishearZone::Powers powers = TrishearZone::Powers::fast, bool batched = true);
 

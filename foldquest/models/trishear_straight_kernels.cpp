@@ -75,7 +75,7 @@ constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 
 TrishearZone::TrishearZone(double v0, double m, double increment, double s, Powers powers)
     : m_(m), increment_(increment), s_(s) {
-  if (powers == Powers::fast) {
+  if (powers == Powers::fast && zone_vector_path() != ZoneVectorPath::reference) {
     if (s == 1) exponent_ = Exponent::one;
     if (s == 2) exponent_ = Exponent::half;
     if (s == 0.5) exponent_ = Exponent::two;
@@ -131,7 +131,7 @@ TrishearStr::TrishearStr(double v0, double m, double total_slip, double incremen
       increment_(increment),
       povers_(povers),
       s_(s),
-      batched_(batched) {
+      batched_(batched && zone_vector_path() != ZoneVectorPath::reference) {
   abs_total_ = std::abs(total_slip);
   restoring_ = !(v0 >= 0);
   tip_advance_ = povers * increment;
@@ -301,16 +301,18 @@ struct TrishearStrKernel {
 };
 
 #if FOLDQUEST_ZONE_AVX2
-// glibc's AVX2 power of four doubles (libmvec), called only from code
+// glibc's AVX2 power, sine and cosine of four doubles (libmvec), called only from code
 // compiled for AVX2 and only on processors that have it.
 extern "C" [[gnu::target("avx2")]] __m256d _ZGVdN4vv_pow(__m256d x, __m256d y);
+extern "C" [[gnu::target("avx2")]] __m256d _ZGVdN4v_sin(__m256d x);
+extern "C" [[gnu::target("avx2")]] __m256d _ZGVdN4v_cos(__m256d x);
 #endif
 
 namespace {
 
 ZoneVectorPath detect_zone_vector_path() {
   const char* off = std::getenv("FOLDQUEST_SCALAR_KERNEL");
-  if (off != nullptr && off[0] != '\0' && std::string_view(off) != "0") return ZoneVectorPath::portable;
+  if (off != nullptr && off[0] != '\0' && std::string_view(off) != "0") return ZoneVectorPath::reference;
 #if FOLDQUEST_ZONE_AVX2
   __builtin_cpu_init();
   if (__builtin_cpu_supports("avx2")) return ZoneVectorPath::avx2;
@@ -366,13 +368,25 @@ struct ZoneLanes {
     return k.batched_ && k.step_count_ok_ && k.zone_.defined() && npoints >= kBatchFrom;
   }
 
-  // Lane state, structure of arrays.  hw/fw/live hold 0 or 1 as doubles so
-  // that the lane loop works on one type only.
+  // What the lanes carry besides the position.
+  enum class Kind { points, covariances, dips };
+
+  // The arrays of one call: positions, and covariances or dips with their
+  // uncertainties (empty when not carried).
+  struct Data {
+    std::span<Vec2> pts;
+    std::span<Mat2> cov;
+    std::span<double> theta, sigma;
+  };
+
+  // Lane state, structure of arrays.  hw/fw/live/look hold 0 or 1 as
+  // doubles so that the lane loop works on one type only.
   struct Block {
     double zeta[kLanes], eta[kLanes], slip[kLanes];
     double hw[kLanes], fw[kLanes], live[kLanes];
     double look[kLanes];  // 1 after a step for a live lane that needs attention
     double ca[kLanes], cb[kLanes], cc[kLanes], cd[kLanes];
+    double theta[kLanes], sigma[kLanes];
     std::size_t index[kLanes];
     std::int64_t passes[kLanes];  // the point's passes when it entered the lane
     std::int64_t entry[kLanes];   // the block's step count when it entered
@@ -380,15 +394,20 @@ struct ZoneLanes {
 
   // One zone step of every lane; returns true when a live lane left the
   // zone or finished its slip.  kLinear: s = 1 on the fast path (p1 = r,
-  // p3 = 1).  Pow takes r^(1/s) of all lanes for the other exponents.
-  // Inlined into one function per instruction set (see step() below).
-  template <bool kCov, bool kLinear, class Pow>
+  // p3 = 1).  Math takes r^(1/s) of all lanes for the other exponents, and
+  // the sine and cosine of the dips.  Inlined into one function per
+  // instruction set (see step() below).  The operations and their order
+  // are those of TrishearZone::displacement and rotate_dip.
+  template <Kind kKind, bool kLinear, class Math>
   [[gnu::always_inline]] static inline bool step_lanes(const TrishearStr& k, Block& b) {
+    constexpr bool kCov = kKind == Kind::covariances;
+    constexpr bool kDip = kKind == Kind::dips;
     const TrishearZone& z = k.zone_;
     const double inc = z.increment_, m = z.m_, half_v0 = z.half_v0_, eta_coef = z.eta_coef_;
     const double two_s = z.two_s_, two_s_m = z.two_s_m_, m_inc = z.m_inc_;
+    const double s = z.s_, sqrt_m = z.sqrt_m_;
     const double tip_advance = k.tip_advance_, abs_total = k.abs_total_;
-    double r[kLanes], p1[kLanes], p3[kLanes];
+    double r[kLanes], p1[kLanes], p3[kLanes], c1[kLanes], s1[kLanes];
 #pragma omp simd
     for (int i = 0; i < kLanes; ++i) r[i] = std::abs(b.eta[i]) / (b.zeta[i] * m);
     if constexpr (!kLinear) {
@@ -402,15 +421,16 @@ struct ZoneLanes {
           for (int i = 0; i < kLanes; ++i) p1[i] = r[i] * r[i];
           break;
         default:
-          Pow::apply(r, z.e1_, p1);
+          Math::pow(r, z.e1_, p1);
           break;
       }
       // r^((1-s)/s): p1/r but at the fault's extension and for infinite
       // powers, where TrishearZone decides (rare: a branch per lane).
-      if constexpr (kCov) {
+      if constexpr (kCov || kDip) {
         for (int i = 0; i < kLanes; ++i) p3[i] = z.p3_of(r[i], p1[i]);
       }
     }
+    if constexpr (kDip) Math::sincos(b.theta, c1, s1);
 #pragma omp simd
     for (int i = 0; i < kLanes; ++i) {
       b.slip[i] += inc;
@@ -420,12 +440,20 @@ struct ZoneLanes {
       // p3 = r^0 = 1 for s = 1 wherever the point is (r = 0, infinite, NaN).
       const double q1 = kLinear ? r[i] : p1[i];
       const double q2 = r[i] * q1;
+      const double q3 = kLinear ? 1.0 : p3[i];
       if constexpr (kCov) {
-        const double q3 = kLinear ? 1.0 : p3[i];
         const double a = sgn * inc / (two_s * zeta) * q1;
         const double bb = inc / (two_s_m * zeta) * q3;
         const double c = -(m_inc / (two_s * zeta)) * q2;
         mat_step(b, i, 1 - a, bb, c, 1 + a);
+      }
+      if constexpr (kDip) {
+        const double cos1 = c1[i], sin1 = s1[i];
+        const double cos2 = (cos1 - sin1) * (cos1 + sin1), sin2 = 2 * sin1 * cos1;
+        const double s_zeta = s * zeta;
+        b.sigma[i] = b.sigma[i] * std::abs(1 + (inc / s_zeta) * (sgn * q1 * cos2 + (q3 / m - m * q2) * sin2 * 0.5));
+        const double f = sqrt_m * sgn * std::sqrt(q2) * cos1 + std::sqrt(q3) * sin1 / sqrt_m;
+        b.theta[i] = b.theta[i] + half_v0 / s_zeta * (f * f);
       }
       const double dx = half_v0 * (sgn * q1 + 1);
       const double dy = eta_coef * (q2 - 1);
@@ -446,43 +474,56 @@ struct ZoneLanes {
     return attention > 0;
   }
 
-  // std::pow lane by lane: the reference kernel's powers, bit for bit; the
-  // lanes' powers are independent, so they overlap in the pipeline.
-  struct ScalarPow {
-    static void apply(const double* r, double e, double* out) {
+  // The C library lane by lane: the reference kernel's values, bit for
+  // bit; the lanes are independent, so their calls overlap in the pipeline.
+  struct ScalarMath {
+    static void pow(const double* r, double e, double* out) {
       for (int i = 0; i < kLanes; ++i) out[i] = std::pow(r[i], e);
+    }
+    static void sincos(const double* t, double* c, double* s) {
+      for (int i = 0; i < kLanes; ++i) {
+        c[i] = std::cos(t[i]);
+        s[i] = std::sin(t[i]);
+      }
     }
   };
 
-  template <bool kCov, bool kLinear>
-  static bool step_default(const TrishearStr& k, Block& b) {
-    return step_lanes<kCov, kLinear, ScalarPow>(k, b);
+  template <Kind kKind, bool kLinear>
+  static bool step_portable(const TrishearStr& k, Block& b) {
+    return step_lanes<kKind, kLinear, ScalarMath>(k, b);
   }
 
 #if FOLDQUEST_ZONE_AVX2
-  // glibc's vector power (libmvec), four lanes at a time: within a few
-  // ulp of std::pow.
-  struct Avx2Pow {
-    [[gnu::target("avx2")]] static void apply(const double* r, double e, double* out) {
+  // glibc's vector functions (libmvec), four lanes at a time: within a few
+  // ulp of the C library's.
+  struct Avx2Math {
+    [[gnu::target("avx2")]] static void pow(const double* r, double e, double* out) {
       const __m256d ev = _mm256_set1_pd(e);
       for (int i = 0; i < kLanes; i += 4) {
         _mm256_storeu_pd(out + i, _ZGVdN4vv_pow(_mm256_loadu_pd(r + i), ev));
       }
     }
+    [[gnu::target("avx2")]] static void sincos(const double* t, double* c, double* s) {
+      for (int i = 0; i < kLanes; i += 4) {
+        const __m256d x = _mm256_loadu_pd(t + i);
+        _mm256_storeu_pd(c + i, _ZGVdN4v_cos(x));
+        _mm256_storeu_pd(s + i, _ZGVdN4v_sin(x));
+      }
+    }
   };
 
-  template <bool kCov, bool kLinear>
+  template <Kind kKind, bool kLinear>
   [[gnu::target("avx2")]] static bool step_avx2(const TrishearStr& k, Block& b) {
-    return step_lanes<kCov, kLinear, Avx2Pow>(k, b);
+    return step_lanes<kKind, kLinear, Avx2Math>(k, b);
   }
 #endif
 
-  template <bool kCov, bool kLinear>
+  template <Kind kKind, bool kLinear>
   static bool step(const TrishearStr& k, Block& b) {
 #if FOLDQUEST_ZONE_AVX2
-    if (zone_vector_path() == ZoneVectorPath::avx2) return step_avx2<kCov, kLinear>(k, b);
+    if (zone_vector_path() == ZoneVectorPath::avx2) return step_avx2<kKind, kLinear>(k, b);
 #endif
-    return step_default<kCov, kLinear>(k, b);
+    return step_portable<kKind, kLinear>(k, b);
   }
 
   // C := (J C) J^T in the operation order of Mat2's product.
@@ -496,29 +537,51 @@ struct ZoneLanes {
     b.cd[i] = xc * jc + xd * jd;
   }
 
+  // The point kernel's advance() and fail() for this kind.
+  template <Kind kKind>
+  static Next advance(const TrishearStr& k, PointState& st, std::int64_t& passes) {
+    if constexpr (kKind == Kind::dips) return TrishearStrKernel::advance<DipCarry>(k, st, passes);
+    if constexpr (kKind == Kind::covariances) return TrishearStrKernel::advance<CovCarry>(k, st, passes);
+    return TrishearStrKernel::advance<NoCarry>(k, st, passes);
+  }
+  template <Kind kKind>
+  static bool fail(const Data& d, std::size_t n) {
+    if constexpr (kKind == Kind::dips) return TrishearStrKernel::fail(d.pts[n], DipCarry{&d.theta[n], &d.sigma[n]});
+    if constexpr (kKind == Kind::covariances) return TrishearStrKernel::fail(d.pts[n], CovCarry{&d.cov[n]});
+    return TrishearStrKernel::fail(d.pts[n], NoCarry{});
+  }
+
   // Walks waiting points through the rigid domains until one needs a zone
   // step; puts it into lane i.  Points that finish (or fail) on the way are
   // written back at once.  False when no point is left to wait.
-  template <bool kCov>
-  static bool fill(const TrishearStr& k, Block& b, int i, std::size_t& next, std::span<Vec2> pts,
-                   std::span<Mat2> cov, std::int64_t block_steps, bool& ok) {
-    while (next < pts.size()) {
+  template <Kind kKind>
+  static bool fill(const TrishearStr& k, Block& b, int i, std::size_t& next, const Data& d,
+                   std::int64_t block_steps, bool& ok) {
+    while (next < d.pts.size()) {
       const std::size_t n = next++;
-      PointState st{pts[n].x, pts[n].y};
-      std::int64_t passes = 0;
-      if (resume<kCov>(k, b, i, n, st, passes, pts, cov, block_steps, ok)) return true;
+      if constexpr (kKind == Kind::covariances) {
+        b.ca[i] = d.cov[n].a;
+        b.cb[i] = d.cov[n].b;
+        b.cc[i] = d.cov[n].c;
+        b.cd[i] = d.cov[n].d;
+      }
+      if constexpr (kKind == Kind::dips) {
+        b.theta[i] = d.theta[n];
+        b.sigma[i] = d.sigma[n];
+      }
+      if (resume<kKind>(k, b, i, n, PointState{d.pts[n].x, d.pts[n].y}, 0, d, block_steps, ok)) return true;
     }
     return false;
   }
 
-  // Continues point n from `st` through the rigid domains; when its next
-  // step is a zone step it goes into lane i (true), else it is written back.
-  template <bool kCov>
+  // Continues point n from `st` (its carry already in lane i) through the
+  // rigid domains; when its next step is a zone step it stays in lane i
+  // (true), else it is written back.  Rigid moves do not change a
+  // covariance or a dip.
+  template <Kind kKind>
   static bool resume(const TrishearStr& k, Block& b, int i, std::size_t n, PointState st,
-                     std::int64_t passes, std::span<Vec2> pts, std::span<Mat2> cov,
-                     std::int64_t block_steps, bool& ok) {
-    const Next next = kCov ? TrishearStrKernel::advance<CovCarry>(k, st, passes)
-                           : TrishearStrKernel::advance<NoCarry>(k, st, passes);
+                     std::int64_t passes, const Data& d, std::int64_t block_steps, bool& ok) {
+    const Next next = advance<kKind>(k, st, passes);
     if (next == Next::zone) {
       b.zeta[i] = st.zeta;
       b.eta[i] = st.eta;
@@ -529,41 +592,37 @@ struct ZoneLanes {
       b.index[i] = n;
       b.passes[i] = passes;
       b.entry[i] = block_steps;
-      if constexpr (kCov) {
-        b.ca[i] = cov[n].a;
-        b.cb[i] = cov[n].b;
-        b.cc[i] = cov[n].c;
-        b.cd[i] = cov[n].d;
-      }
       return true;
     }
     if (next == Next::failed) {
-      ok = kCov ? TrishearStrKernel::fail(pts[n], CovCarry{&cov[n]}) && ok
-                : TrishearStrKernel::fail(pts[n], NoCarry{}) && ok;
+      ok = fail<kKind>(d, n) && ok;
       return false;
     }
-    pts[n] = {st.zeta + k.final_shift_, st.eta};
+    d.pts[n] = {st.zeta + k.final_shift_, st.eta};
+    if constexpr (kKind == Kind::covariances) d.cov[n] = {b.ca[i], b.cb[i], b.cc[i], b.cd[i]};
+    if constexpr (kKind == Kind::dips) {
+      d.theta[n] = b.theta[i];
+      d.sigma[n] = b.sigma[i];
+    }
     return false;
   }
 
   // A lane that needs a look after a step: its point finished its slip, or
   // its next step is not a zone step.  The lane is refilled (or emptied).
-  template <bool kCov>
-  static void attend(const TrishearStr& k, Block& b, int i, std::size_t& next, std::span<Vec2> pts,
-                     std::span<Mat2> cov, std::int64_t block_steps, bool& ok) {
+  template <Kind kKind>
+  static void attend(const TrishearStr& k, Block& b, int i, std::size_t& next, const Data& d,
+                     std::int64_t block_steps, bool& ok) {
     const std::size_t n = b.index[i];
-    if constexpr (kCov) cov[n] = {b.ca[i], b.cb[i], b.cc[i], b.cd[i]};
     // Every step in the lane was one pass of the point's loop.
-    std::int64_t passes = b.passes[i] + (block_steps - b.entry[i]);
-    PointState st{b.zeta[i], b.eta[i], b.slip[i], b.hw[i] != 0, b.fw[i] != 0};
+    const std::int64_t passes = b.passes[i] + (block_steps - b.entry[i]);
+    const PointState st{b.zeta[i], b.eta[i], b.slip[i], b.hw[i] != 0, b.fw[i] != 0};
     b.live[i] = 0;
     if (passes > max_passes) {
-      ok = kCov ? TrishearStrKernel::fail(pts[n], CovCarry{&cov[n]}) && ok
-                : TrishearStrKernel::fail(pts[n], NoCarry{}) && ok;
-    } else if (resume<kCov>(k, b, i, n, st, passes, pts, cov, block_steps, ok)) {
+      ok = fail<kKind>(d, n) && ok;
+    } else if (resume<kKind>(k, b, i, n, st, passes, d, block_steps, ok)) {
       return;
     }
-    if (!fill<kCov>(k, b, i, next, pts, cov, block_steps, ok)) park(b, i);
+    if (!fill<kKind>(k, b, i, next, d, block_steps, ok)) park(b, i);
   }
 
   // An empty lane steps a harmless point that never asks for attention.
@@ -574,51 +633,49 @@ struct ZoneLanes {
     b.hw[i] = b.fw[i] = 1;
     b.live[i] = 0;
     b.ca[i] = b.cb[i] = b.cc[i] = b.cd[i] = 0;
+    b.theta[i] = b.sigma[i] = 0;
   }
 
-  template <bool kCov, bool kLinear>
-  static bool run(const TrishearStr& k, std::span<Vec2> pts, std::span<Mat2> cov) {
+  template <Kind kKind, bool kLinear>
+  static bool run_lanes(const TrishearStr& k, const Data& d) {
     Block b;
     bool ok = true;
     std::size_t next = 0;
     std::int64_t block_steps = 0;
     int live = 0;
     for (int i = 0; i < kLanes; ++i) {
-      if (fill<kCov>(k, b, i, next, pts, cov, block_steps, ok)) {
+      if (fill<kKind>(k, b, i, next, d, block_steps, ok)) {
         ++live;
       } else {
         park(b, i);
       }
     }
     while (live > 0) {
-      // An empty lane's parked point drifts; it is put back at every look
-      // (its values are never read).
-      const bool look = step<kCov, kLinear>(k, b);
+      const bool look = step<kKind, kLinear>(k, b);
       ++block_steps;
       if (!look) continue;
       live = 0;
       for (int i = 0; i < kLanes; ++i) {
+        // An empty lane's parked point drifts; it is put back at every
+        // look (its values are never read).
         if (b.live[i] == 0) {
           park(b, i);
           continue;
         }
-        if (b.look[i] != 0) attend<kCov>(k, b, i, next, pts, cov, block_steps, ok);
+        if (b.look[i] != 0) attend<kKind>(k, b, i, next, d, block_steps, ok);
         if (b.live[i] != 0) ++live;
       }
     }
     return ok;
   }
+
+  template <Kind kKind>
+  static bool run(const TrishearStr& k, const Data& d) {
+    if (k.zone_.linear()) return run_lanes<kKind, true>(k, d);
+    return run_lanes<kKind, false>(k, d);
+  }
 };
 
-namespace {
-
-template <bool kCov>
-bool move_batched(const TrishearStr& k, std::span<Vec2> pts, std::span<Mat2> cov) {
-  if (k.zone().linear()) return ZoneLanes::run<kCov, true>(k, pts, cov);
-  return ZoneLanes::run<kCov, false>(k, pts, cov);
-}
-
-}  // namespace
 
 bool trishear_point(const TrishearStr& k, Vec2& p, Mat2* cov) {
   if (cov != nullptr) return TrishearStrKernel::move(k, p, CovCarry{cov});
@@ -635,7 +692,9 @@ bool trishear_func(const TrishearStr& k, std::span<Vec2> ptsze, std::span<Mat2> 
     throw std::invalid_argument("trishear_func: one covariance per point needed");
   }
   if (ZoneLanes::applies(k, ptsze.size())) {
-    return cbed.empty() ? move_batched<false>(k, ptsze, cbed) : move_batched<true>(k, ptsze, cbed);
+    const ZoneLanes::Data d{ptsze, cbed, {}, {}};
+    return cbed.empty() ? ZoneLanes::run<ZoneLanes::Kind::points>(k, d)
+                        : ZoneLanes::run<ZoneLanes::Kind::covariances>(k, d);
   }
   if (cbed.empty()) {
     for (Vec2& p : ptsze) ok = TrishearStrKernel::move(k, p, NoCarry{}) && ok;
@@ -656,6 +715,9 @@ bool trishear_func_dip(const TrishearStr& k, std::span<Vec2> dipposze, std::span
                        std::span<double> sigma_dip_array) {
   if (dipsze.size() != dipposze.size() || sigma_dip_array.size() != dipposze.size()) {
     throw std::invalid_argument("trishear_func_dip: positions, dips and uncertainties differ in count");
+  }
+  if (ZoneLanes::applies(k, dipposze.size())) {
+    return ZoneLanes::run<ZoneLanes::Kind::dips>(k, {dipposze, {}, dipsze, sigma_dip_array});
   }
   bool ok = true;
   for (std::size_t i = 0; i < dipposze.size(); ++i) {

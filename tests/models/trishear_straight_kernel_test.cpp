@@ -663,6 +663,33 @@ TEST(TrishearKernel, BatchedZoneStepGivesTheBitsOfOnePointAtATime) {
  }
 }
 
+TEST(TrishearKernel, BatchedDipsGiveWhatOneDipAtATimeGives) {
+  for (ZoneVectorPath path : {ZoneVectorPath::portable, ZoneVectorPath::avx2}) {
+    const VectorPathScope scope(path);
+    // The AVX2 path takes the dips' sines and cosines (and general powers)
+    // from vector functions, a few ulp from the C library's.
+    const fqtest::Tol tol = zone_vector_path() == ZoneVectorPath::avx2 ? kVectorPower : fqtest::Tol::exact();
+    for (double s : {1.0, 1.7}) {
+      for (double inc : {-0.5, 0.5}) {
+        SCOPED_TRACE(testing::Message() << "s " << s << " inc " << inc);
+        const TrishearStr batched(inc, 0.6, 60 * inc, inc, 1.5, s);
+        const TrishearStr single(inc, 0.6, 60 * inc, inc, 1.5, s, TrishearZone::Powers::fast, false);
+        std::vector<Vec2> a = mixed_points(40), b = a;
+        std::vector<double> ta(a.size()), sa(a.size(), 0.05);
+        for (std::size_t i = 0; i < ta.size(); ++i) ta[i] = -0.6 + 0.03 * static_cast<double>(i);
+        std::vector<double> tb = ta, sb = sa;
+        ASSERT_TRUE(trishear_func_dip(batched, a, ta, sa));
+        ASSERT_TRUE(trishear_func_dip(single, b, tb, sb));
+        for (std::size_t i = 0; i < a.size(); ++i) {
+          EXPECT_CLOSE(a[i], b[i], s == 1.0 ? fqtest::Tol::exact() : tol) << "dip " << i;
+          EXPECT_CLOSE(ta[i], tb[i], tol) << "dip " << i;
+          EXPECT_CLOSE(sa[i], sb[i], tol) << "dip " << i;
+        }
+      }
+    }
+  }
+}
+
 TEST(TrishearKernel, BatchedZoneStepRefusesWhatOnePointAtATimeRefuses) {
   // An increment of 0: every point NaN, the call false, as without lanes.
   std::vector<Vec2> pts = mixed_points(40);
