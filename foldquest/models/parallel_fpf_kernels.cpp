@@ -36,18 +36,21 @@ constexpr double pi = Constants::pi;
 constexpr double half_pi = pi / 2;
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 
-// The denominator of f, whose sign change marks a pole.
-double gamma1_f_den(double g, double theta_low) {
-  const double sl = std::sin(theta_low);
-  return std::cos(theta_low + g) * (std::sin(2 * g + theta_low) + sl) - std::sin(g);
+// f at g with its denominator, whose sign change marks a pole; tan delta
+// is passed in, computed once per solution.
+struct FValue {
+  double f, den;
+};
+FValue gamma1_f(double g, double theta_low, double sin_low, double tan_delta) {
+  const double a = std::sin(2 * g + theta_low) + sin_low;
+  const double den = std::cos(theta_low + g) * a - std::sin(g);
+  return {-std::sin(theta_low + g) * a / den - tan_delta, den};
 }
 
 }  // namespace
 
 double pfpf_gamma1_f(double g, double theta_low, double delta) {
-  const double sl = std::sin(theta_low);
-  const double a = std::sin(2 * g + theta_low) + sl;
-  return -std::sin(theta_low + g) * a / (std::cos(theta_low + g) * a - std::sin(g)) - std::tan(delta);
+  return gamma1_f(g, theta_low, std::sin(theta_low), std::tan(delta)).f;
 }
 
 double pfpf_gamma_star_g(double x, double gamma1, double beta1, double theta_up) {
@@ -60,19 +63,21 @@ bool pfpf_solve_gamma1(double theta_low, double delta, double& gamma1, double& f
   gamma1 = nan;
   f_out = nan;
   const double h = half_pi / kGamma1Intervals;
-  auto f = [&](double g) { return pfpf_gamma1_f(g, theta_low, delta); };
+  const double sin_low = std::sin(theta_low), tan_delta = std::tan(delta);
+  auto f = [&](double g) { return gamma1_f(g, theta_low, sin_low, tan_delta).f; };
   double a = 0;
-  double fa = f(a);
+  FValue va = gamma1_f(a, theta_low, sin_low, tan_delta);
   for (int i = 1; i <= kGamma1Intervals; ++i) {
     // The last grid point is pi/2 itself, not a sum of rounded steps.
     const double b = i == kGamma1Intervals ? half_pi : i * h;
-    const double fb = f(b);
+    const FValue vb = gamma1_f(b, theta_low, sin_low, tan_delta);
+    const double fa = va.f, fb = vb.f;
     // A sign change between two numbers (a NaN end, such as f(0) for a flat
     // lower segment, holds nothing).
     const bool change = (fa < 0 && fb > 0) || (fa > 0 && fb < 0) || (fa == 0 && std::isfinite(fb)) ||
                         (fb == 0 && std::isfinite(fa));
     // A pole: the denominator of f changes sign (or vanishes) in between.
-    const double da = gamma1_f_den(a, theta_low), db = gamma1_f_den(b, theta_low);
+    const double da = va.den, db = vb.den;
     const bool pole = !(da < 0 && db < 0) && !(da > 0 && db > 0);
     if (change && !pole) {
       double lo = a, hi = b, flo = fa;
@@ -100,7 +105,7 @@ bool pfpf_solve_gamma1(double theta_low, double delta, double& gamma1, double& f
       return std::abs(f_out) <= kPfpfRootTolerance;
     }
     a = b;
-    fa = fb;
+    va = vb;
   }
   return false;
 }
