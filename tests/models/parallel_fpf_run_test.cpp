@@ -284,7 +284,7 @@ TEST(PfpfRun, MirroredSectionScoresAsTheOriginal) {
   EXPECT_CLOSE(sb, sa, Tol::rel(1e-5, "log-probability", "gamma_star's bisection stops at |g| < 0.001"));
 }
 
-TEST(PfpfRun, TheSameModelScoresTheSameOnEveryCallAndThread) {
+TEST(PfpfRun, TheSameModelScoresTheSameOnEveryCallAndOnEightThreads) {
   RunState st = base_state(2, 0, -1, 2);
   st.options.propagate = 1;
   std::vector<Vec2> pts;
