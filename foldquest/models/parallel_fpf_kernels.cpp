@@ -59,55 +59,100 @@ double pfpf_gamma_star_g(double x, double gamma1, double beta1, double theta_up)
          std::sin(theta_up);
 }
 
+namespace {
+
+// A sign change of f between two numbers (a NaN end, such as f(0) for a
+// flat lower segment, holds nothing) with no pole in between (the
+// denominator keeps its sign).
+bool holds_root(FValue a, FValue b) {
+  const bool change = (a.f < 0 && b.f > 0) || (a.f > 0 && b.f < 0) || (a.f == 0 && std::isfinite(b.f)) ||
+                      (b.f == 0 && std::isfinite(a.f));
+  const bool pole = !(a.den < 0 && b.den < 0) && !(a.den > 0 && b.den > 0);
+  return change && !pole;
+}
+
+// Grid points between exact evaluations of the sine and cosine in the scan.
+constexpr int kScanAnchor = 64;
+
+}  // namespace
+
+// The scan needs only the signs of f and of its denominator at the grid
+// points g_i = i h.  It takes them from the sine and cosine of
+// u = theta_low + g_i, carried from point to point by a rotation through h
+// and recomputed every kScanAnchor points (rounding of at most ~1e-14),
+// with sin(2g + theta_low) = sin 2u cos tl - cos 2u sin tl and
+// sin g = sin u cos tl - cos u sin tl.  Only where that rounding could
+// decide a sign -- at an interval it flags -- is f evaluated directly, at
+// the grid points on either side, and the first interval that holds a root
+// by the direct values is bisected with the direct f.  That interval is the
+// one a scan of direct evaluations finds, at a quarter of the cost.
 bool pfpf_solve_gamma1(double theta_low, double delta, double& gamma1, double& f_out) {
   gamma1 = nan;
   f_out = nan;
   const double h = half_pi / kGamma1Intervals;
-  const double sin_low = std::sin(theta_low), tan_delta = std::tan(delta);
+  const double sin_low = std::sin(theta_low), cos_low = std::cos(theta_low), tan_delta = std::tan(delta);
+  const double sin_h = std::sin(h), cos_h = std::cos(h);
+  auto grid = [&](int i) { return i >= kGamma1Intervals ? half_pi : i * h; };
+  auto exact = [&](int i) { return gamma1_f(grid(i), theta_low, sin_low, tan_delta); };
+  auto from_sin_cos = [&](double su, double cu) {
+    const double a = 2 * su * cu * cos_low - (cu * cu - su * su) * sin_low + sin_low;
+    const double den = cu * a - (su * cos_low - cu * sin_low);
+    return FValue{-su * a / den - tan_delta, den};
+  };
   auto f = [&](double g) { return gamma1_f(g, theta_low, sin_low, tan_delta).f; };
-  double a = 0;
-  FValue va = gamma1_f(a, theta_low, sin_low, tan_delta);
-  for (int i = 1; i <= kGamma1Intervals; ++i) {
-    // The last grid point is pi/2 itself, not a sum of rounded steps.
-    const double b = i == kGamma1Intervals ? half_pi : i * h;
-    const FValue vb = gamma1_f(b, theta_low, sin_low, tan_delta);
-    const double fa = va.f, fb = vb.f;
-    // A sign change between two numbers (a NaN end, such as f(0) for a flat
-    // lower segment, holds nothing).
-    const bool change = (fa < 0 && fb > 0) || (fa > 0 && fb < 0) || (fa == 0 && std::isfinite(fb)) ||
-                        (fb == 0 && std::isfinite(fa));
-    // A pole: the denominator of f changes sign (or vanishes) in between.
-    const double da = va.den, db = vb.den;
-    const bool pole = !(da < 0 && db < 0) && !(da > 0 && db > 0);
-    if (change && !pole) {
-      double lo = a, hi = b, flo = fa;
-      // Bisect until the midpoint no longer changes (at most ~64 halvings
-      // of a double interval).
-      for (int k = 0; k < 200; ++k) {
-        const double mid = lo + (hi - lo) / 2;
-        if (mid == lo || mid == hi) break;
-        const double fm = f(mid);
-        if (fm == 0) {
-          lo = hi = mid;
+
+  double su = sin_low, cu = cos_low;
+  FValue va = from_sin_cos(su, cu);
+  int found = 0;  // the interval (found - 1, found) holding the root, 0: none
+  for (int i = 1; i <= kGamma1Intervals && found == 0; ++i) {
+    if (i % kScanAnchor == 0 || i == kGamma1Intervals) {
+      su = std::sin(theta_low + grid(i));
+      cu = std::cos(theta_low + grid(i));
+    } else {
+      const double s_next = su * cos_h + cu * sin_h;
+      cu = cu * cos_h - su * sin_h;
+      su = s_next;
+    }
+    const FValue vb = from_sin_cos(su, cu);
+    // Any sign change of f or of the denominator within rounding of the
+    // grid: decide with direct values on the intervals around it.
+    const bool near = (va.f < 0) != (vb.f < 0) || (va.den < 0) != (vb.den < 0) || !std::isfinite(va.f) ||
+                      !std::isfinite(vb.f);
+    if (near) {
+      for (int j = std::max(1, i - 1); j <= std::min(kGamma1Intervals, i + 1); ++j) {
+        if (holds_root(exact(j - 1), exact(j))) {
+          found = j;
           break;
         }
-        if ((fm < 0) == (flo < 0)) {
-          lo = mid;
-          flo = fm;
-        } else {
-          hi = mid;
-        }
       }
-      const double flo2 = f(lo), fhi = f(hi);
-      const bool take_lo = std::abs(flo2) <= std::abs(fhi);
-      gamma1 = take_lo ? lo : hi;
-      f_out = take_lo ? flo2 : fhi;
-      return std::abs(f_out) <= kPfpfRootTolerance;
     }
-    a = b;
     va = vb;
   }
-  return false;
+  if (found == 0) return false;
+
+  double lo = grid(found - 1), hi = grid(found), flo = exact(found - 1).f;
+  // Bisect until the midpoint no longer changes (at most ~64 halvings of a
+  // double interval).
+  for (int k = 0; k < 200; ++k) {
+    const double mid = lo + (hi - lo) / 2;
+    if (mid == lo || mid == hi) break;
+    const double fm = f(mid);
+    if (fm == 0) {
+      lo = hi = mid;
+      break;
+    }
+    if ((fm < 0) == (flo < 0)) {
+      lo = mid;
+      flo = fm;
+    } else {
+      hi = mid;
+    }
+  }
+  const double flo2 = f(lo), fhi = f(hi);
+  const bool take_lo = std::abs(flo2) <= std::abs(fhi);
+  gamma1 = take_lo ? lo : hi;
+  f_out = take_lo ? flo2 : fhi;
+  return std::abs(f_out) <= kPfpfRootTolerance;
 }
 
 bool pfpf_solve_gamma_star(double gamma1, double beta1, double theta_up, double& gamma_star) {

@@ -97,6 +97,60 @@ TEST(PfpfGeometry, Gamma1SolvesItsEquationToRoundingAndTheSameOnEveryCall) {
   }
 }
 
+// The scan as first described, with f evaluated directly at every grid
+// point: the solver's cheaper scan must pick the same interval.
+double direct_scan_gamma1(double tl, double d) {
+  constexpr int n = fq::kGamma1Intervals;
+  const double h = (pi / 2) / n;
+  auto f = [&](double g) { return fq::pfpf_gamma1_f(g, tl, d); };
+  auto den = [&](double g) { return std::cos(tl + g) * (std::sin(2 * g + tl) + std::sin(tl)) - std::sin(g); };
+  for (int i = 1; i <= n; ++i) {
+    const double a = (i - 1) * h, b = i == n ? pi / 2 : i * h;
+    const double fa = f(a), fb = f(b);
+    const bool change = (fa < 0 && fb > 0) || (fa > 0 && fb < 0) || (fa == 0 && std::isfinite(fb)) ||
+                        (fb == 0 && std::isfinite(fa));
+    const bool pole = !(den(a) < 0 && den(b) < 0) && !(den(a) > 0 && den(b) > 0);
+    if (!change || pole) continue;
+    double lo = a, hi = b, flo = fa;
+    for (;;) {
+      const double mid = lo + (hi - lo) / 2;
+      if (mid == lo || mid == hi) break;
+      const double fm = f(mid);
+      if (fm == 0) {
+        lo = hi = mid;
+        break;
+      }
+      if ((fm < 0) == (flo < 0)) {
+        lo = mid;
+        flo = fm;
+      } else {
+        hi = mid;
+      }
+    }
+    return std::abs(f(lo)) <= std::abs(f(hi)) ? lo : hi;
+  }
+  return std::nan("");
+}
+
+TEST(PfpfGeometry, Gamma1IsTheRootADirectScanFinds) {
+  int n = 0;
+  for (double low = 0; low < 60; low += 2.3) {
+    for (double up = low + 0.3; up < 90; up += 1.9) {
+      double g1 = 0, f = 0;
+      const double tl = rad(low), d = rad(up) - rad(low);
+      fq::pfpf_solve_gamma1(tl, d, g1, f);
+      const double want = direct_scan_gamma1(tl, d);
+      if (std::isnan(want)) {
+        EXPECT_TRUE(std::isnan(g1)) << up << "/" << low;
+      } else {
+        EXPECT_EQ(g1, want) << up << "/" << low;
+      }
+      ++n;
+    }
+  }
+  EXPECT_GT(n, 500);
+}
+
 TEST(PfpfGeometry, FlatLowerSegmentGivesTheClosedForm) {
   // With theta_low = 0, f(g) = -tan 2g - tan delta, so gamma1 = (pi - delta)/2
   // with the true pi (the period of tan); the pole at pi/4 is skipped.
