@@ -128,6 +128,33 @@ TEST(PfpfRun, GeometryFailuresPrintTheirMessageAtMostTenTimesThenACount) {
 
 // ---- tips and bend ---------------------------------------------------------------------
 
+TEST(PfpfRun, SegmentsRisingTowardsMinusXWorkInTheMirroredFrame) {
+  const RunState st = base_state(2, 0);
+  fq::PfpfModel m, n;
+  ASSERT_TRUE(fq::pfpf_model(st, std::vector<double>{0, 0, 100, 150, 170, -300}, m));
+  ASSERT_TRUE(fq::pfpf_model(st, std::vector<double>{0, 0, 100, 30, 10, -300}, n));
+  EXPECT_EQ(m.ramp_dir, -1);
+  EXPECT_EQ(n.ramp_dir, 1);
+  const auto kAngle = Tol::abs(1e-15, "rad", "30 and 180 - 150 degrees in the run's radians");
+  EXPECT_CLOSE(m.geo.theta_up, 30 * pi / 180, kAngle);
+  EXPECT_CLOSE(m.geo.theta_low, 10 * pi / 180, kAngle);
+  // The bend and the tips are the mirror images of the 30/10 fault's.
+  // 150 degrees in the run's radians is not exactly pi - 30 degrees (the
+  // single-precision pi against tan's true period): 2e-7 of the lengths.
+  const auto kPos = Tol::abs(1e-3, "length", "single-precision pi: 2e-7 of 500-unit lengths");
+  EXPECT_CLOSE(m.bend.x, -n.bend.x, kPos);
+  EXPECT_EQ(m.bend.y, n.bend.y);
+  EXPECT_CLOSE(m.tip_init.x, -n.tip_init.x, kPos);
+  EXPECT_CLOSE(m.tip_init.y, n.tip_init.y, kPos);
+  // Working frame and back: x mirrored, covariance off-diagonals negated.
+  const Vec2 p{3, 4};
+  EXPECT_EQ(fq::mirror_x(fq::mirror_x(p, -1), -1).x, 3);
+  const fq::Mat2 c = fq::mirror_x(fq::Mat2{1, 0.5, 0.5, 2}, -1);
+  EXPECT_EQ(c.b, -0.5);
+  EXPECT_EQ(c.c, -0.5);
+  EXPECT_EQ(c.a, 1);
+}
+
 TEST(PfpfRun, TheTipTravelsPoverSTimesQTimesTheSlip) {
   const RunState st = base_state(1, 0);
   fq::PfpfModel m;
