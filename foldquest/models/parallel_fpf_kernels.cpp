@@ -5,11 +5,13 @@
 // domain D the item moves with v_D; every boundary of D (a line through the
 // bend, the tip or pte, itself moving with its own velocity) is reached
 // after the slip calc_slip gives, and the first boundary reached within the
-// remaining slip -- in the direction of the motion, on the part of the line
-// that bounds D -- takes the item into the domain on its other side.  The
-// line just crossed is left out of the next search: the item sits on it,
-// and rounding could otherwise make it "reach" it again after 1e-17 of slip
-// and bounce between the two domains for ever.
+// remaining slip -- by a motion out of the domain, on the part of the line
+// that bounds the domain -- takes the item into the domain on its other
+// side.  An item on a boundary (or past it by rounding) that moves out of
+// its domain reaches the boundary at once, with no slip; one that moves
+// into its domain does not reach it.  So an item never bounces between two
+// domains on the line it sits on; in addition the line just crossed is left
+// out of the next search.
 //
 // Where the velocity jumps, the neighbourhood of the item is sheared: an
 // item at p reaches the line after r(p) of slip and then moves with the new
@@ -275,11 +277,13 @@ enum class LineId { B, E1, E2, K, G, none };
 enum class Side { any, above_pte, below_pte, tip_below };
 
 // One boundary of a domain: the line, the part of it that bounds the
-// domain, and the domain on its other side.
+// domain, the domain on its other side, and whether the domain lies ahead
+// of the line (at larger x for the same y) or behind it.
 struct Boundary {
   LineId line;
   Side side;
   int to;
+  bool ahead;
 };
 
 struct DomainBoundaries {
@@ -287,14 +291,21 @@ struct DomainBoundaries {
   Boundary b[3];
 };
 
-// Index = domain.
+// Index = domain.  Behind each line, ahead of it:
+//   B: 1, 2   E1: 2, 3   E2: 3, 4   K: 2, 4   G: 4, 5
 constexpr DomainBoundaries kBoundaries[6] = {
     {0, {}},
-    {1, {{LineId::B, Side::any, 2}}},
-    {3, {{LineId::B, Side::any, 1}, {LineId::E1, Side::above_pte, 3}, {LineId::K, Side::below_pte, 4}}},
-    {2, {{LineId::E1, Side::above_pte, 2}, {LineId::E2, Side::above_pte, 4}}},
-    {3, {{LineId::E2, Side::above_pte, 3}, {LineId::K, Side::below_pte, 2}, {LineId::G, Side::tip_below, 5}}},
-    {1, {{LineId::G, Side::tip_below, 4}}},
+    {1, {{LineId::B, Side::any, 2, false}}},
+    {3,
+     {{LineId::B, Side::any, 1, true},
+      {LineId::E1, Side::above_pte, 3, false},
+      {LineId::K, Side::below_pte, 4, false}}},
+    {2, {{LineId::E1, Side::above_pte, 2, true}, {LineId::E2, Side::above_pte, 4, false}}},
+    {3,
+     {{LineId::E2, Side::above_pte, 3, true},
+      {LineId::K, Side::below_pte, 2, true},
+      {LineId::G, Side::tip_below, 5, false}}},
+    {1, {{LineId::G, Side::tip_below, 4, true}}},
 };
 
 struct NoCarry {};
@@ -336,11 +347,20 @@ PfpfStatus move(const PfpfGeometry& g, const PfpfStart& start, double total_slip
         case LineId::K: lp = tip; lv = g.vt; k = g.kap_slope; break;
         default: lp = tip; lv = g.vt; k = g.gam_slope; break;
       }
+      // side = (y - ly) - k (x - lx) is positive above the line; at a
+      // given y it grows towards -x when k > 0, so the domain's side of
+      // the line has the sign of k behind it and the opposite sign ahead.
+      // The motion changes side by den per unit slip.
+      const double side = (p.y - lp.y) - k * (p.x - lp.x);
       const double den = (v.y - lv.y) - k * (v.x - lv.x);
-      const double rx = ((p.x - lp.x) * k - p.y + lp.y) / den;
-      // Reached in the direction of the motion, before the slip runs out
-      // and before the best so far (NaN and infinities fail the tests).
-      if (!(sign * rx > 0) || !(std::abs(rx) < std::abs(r))) continue;
+      const double domain_side = (bd.ahead ? -1.0 : 1.0) * (k < 0 ? -1.0 : 1.0);
+      // Only a motion out of the domain reaches the boundary (NaN fails).
+      if (!(sign * den * domain_side < 0)) continue;
+      // Inside, the line is reached after calc_slip's slip; on the line
+      // (or past it by rounding) it is reached at once.
+      const double rx = side * domain_side > 0 ? -side / den : 0.0;
+      // Before the slip runs out and before the best so far.
+      if (!(std::abs(rx) < std::abs(r))) continue;
       const double y_at = p.y + v.y * rx;
       bool on_part = true;
       switch (bd.side) {

@@ -295,6 +295,50 @@ TEST(PfpfKernel, CalcSlipReachesTheMovingLine) {
   }
 }
 
+TEST(PfpfKernel, PointsOnTheBoundariesMoveLikeTheirNeighboursWithoutBouncing) {
+  // A point on a line reaches it again after a slip of rounding size; the
+  // line just crossed is not tested in the next step, so the point goes on
+  // instead of bouncing between the two domains.  The map is continuous
+  // across every line: a point on it ends next to a point a hair away.
+  for (const Angles& a : {Angles{30, 10}, Angles{45, 20}, Angles{30, 0}}) {
+    const PfpfGeometry g = solved(a.up, a.low);
+    const PfpfStart fold = after(g, unfolded(g, 15), 150);
+    // The parts of the lines that bound domains: above the bend, above
+    // pte, and from the tip up to pte (K) or up and ahead (G).
+    struct L {
+      Vec2 p;
+      double slope, top;
+    };
+    const double k_top = fold.pte.y - fold.tip.y;
+    const L lines[] = {{fold.bend, g.gam1_slope, 300}, {fold.pte, g.gam1_slope, 300}, {fold.pte, g.gam_slope, 300},
+                       {fold.tip, g.kap_slope, k_top},   {fold.tip, g.gam_slope, 300}};
+    for (const L& l : lines) {
+      for (double t = 0.37; t < l.top; t += 7.5) {
+        // Along the line by dy = t (steep lines) from its point.
+        const Vec2 on{l.p.x + t / l.slope, l.p.y + t};
+        const Vec2 off{on.x + 1e-7, on.y};
+        for (const double slip : {-150.0, -60.0}) {
+          Vec2 q = on, r = off;
+          Mat2 c{1, 0, 0, 1};
+          const fq::PfpfStatus st = fq::pfpf_point(g, fold, slip, q, &c);
+          if (st == fq::PfpfStatus::no_domain) continue;  // exactly on G ahead of the tip
+          EXPECT_EQ(st, fq::PfpfStatus::ok);
+          // Footwall ahead of G: the neighbour may lie across the front
+          // axial surface, where the fold ends.
+          if (fq::pfpf_classify(g, fold.bend, fold.tip, fold.pte, off) == 5) continue;
+          ASSERT_EQ(fq::pfpf_point(g, fold, slip, r, nullptr), fq::PfpfStatus::ok);
+          EXPECT_CLOSE(q.x, r.x, Tol::abs(1e-5, "length", "1e-7 apart, stretched by a few kinks"))
+              << a.up << "/" << a.low << " line " << (&l - lines) << " t " << t << " slip " << slip << " dom "
+              << fq::pfpf_classify(g, fold.bend, fold.tip, fold.pte, on) << " "
+              << fq::pfpf_classify(g, fold.bend, fold.tip, fold.pte, off);
+          EXPECT_CLOSE(q.y, r.y, Tol::abs(1e-5, "length", "1e-7 apart, stretched by a few kinks"));
+          EXPECT_TRUE(std::isfinite(c.a) && std::isfinite(c.b) && std::isfinite(c.d));
+        }
+      }
+    }
+  }
+}
+
 // ---- forward then restore ------------------------------------------------------
 
 // A section of horizontal beds, deformed forward from the unfolded state by
