@@ -10,6 +10,7 @@
 #include <limits>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -205,6 +206,8 @@ TEST(PfpfRun, FaultPointsAreMeasuredFromTheSegmentOnTheirSideOfTheBend) {
 // the final tip, and pte up K by the whole slip when restoring backwards.
 struct Section {
   std::vector<Bed> beds;
+  std::vector<Bed> terraces;  // slips 0.7 and 1 of the slip
+  std::vector<double> terrace_slips, terrace_elev;
   std::vector<Vec2> dip_pos;
   std::vector<double> dips;
 };
@@ -225,19 +228,24 @@ Section make_section(const RunState& st, const std::vector<double>& params, doub
   };
   Section sec;
   const double x0 = m.bend.x - 600 * dir;
-  auto bed = [&](double y0, double q, bool growth) {
+  auto bed = [&](double y0, double q, bool growth, std::vector<Bed>* to = nullptr) {
     std::vector<Vec2> pts;
     for (int i = 0; i < 60; ++i) pts.push_back({0.3 + 20.0 * i, y0});  // working frame, from the bend back
     for (Vec2& p : pts) p.x += dir * x0;
     const fq::PfpfStart s = start_after(q);
     fq::pfpf_points(m.geo, s, -q, pts, {});
     for (Vec2& p : pts) p = fq::mirror_x(p, dir);
-    sec.beds.push_back(make_bed(pts, growth));
+    (to ? to : &sec.beds)->push_back(make_bed(pts, growth));
   };
   const double by = m.bend.y;
   bed(by + 100.3, total, false);
   bed(by + 250.7, total, false);
   bed(by + 400.1, growth_slip * st.parameters.slip_sense, true);
+  sec.terrace_slips = {0.7 * params[2], params[2]};
+  for (std::size_t n = 0; n < 2; ++n) {
+    sec.terrace_elev.push_back(by + 300.5 + 20.0 * static_cast<double>(n));
+    bed(sec.terrace_elev.back(), sec.terrace_slips[n] * st.parameters.slip_sense, false, &sec.terraces);
+  }
   const fq::PfpfStart s = start_after(total);
   for (int i = 0; i < 40; ++i) {
     Vec2 p{dir * x0 + 0.7 + 30.0 * i, by + 180.2};
@@ -273,6 +281,17 @@ TEST_P(PfpfForwardRestore, BedsGrowthStrataAndDipsComeBackFlat) {
   wrong.back() = params[2];
   EXPECT_GT(run(st, wrong), 1);
 
+  // Terraces, each through its own slip, back at their elevations at
+  // formation on horizontal surfaces.
+  RunState stt = base_state(c.tiptosolve, c.bend_at_tipy, c.slip_sense);
+  fqtest::set_terraces(stt, sec.terraces, sec.terrace_elev, 0.5);
+  std::vector<double> pt = c.params;
+  pt.insert(pt.end(), sec.terrace_slips.begin(), sec.terrace_slips.end());
+  EXPECT_CLOSE(run(stt, pt), 0.0, Tol::abs(1e-9, "length", "rounding of a few rigid moves"));
+  // Each terrace needs its own slip.
+  std::vector<double> swapped = pt;
+  std::swap(swapped[swapped.size() - 1], swapped[swapped.size() - 2]);
+  EXPECT_GT(run(stt, swapped), 1);
   RunState sd = base_state(c.tiptosolve, c.bend_at_tipy, c.slip_sense);
   fqtest::set_dips(sd, sec.dip_pos, sec.dips);
   EXPECT_CLOSE(run(sd, c.params), 0.0, Tol::abs(1e-9, "degree", "rounding of a few kinks"));
