@@ -70,6 +70,8 @@ bool pfpf_model(const RunState& state, std::span<const double> params, PfpfModel
   model.a_low = params[4] * pi / 180;
   const double a_up = model.a_up, a_low = model.a_low;
 
+  // A slip that is not a finite number moves nothing: no model.
+  if (!std::isfinite(slip)) return false;
   // Both segments on one side of the vertical (a NaN angle fails).
   const bool both_right = a_up <= half_pi && a_low <= half_pi;
   const bool both_left = a_up > half_pi && a_low > half_pi;
@@ -120,8 +122,11 @@ bool pfpf_model(const RunState& state, std::span<const double> params, PfpfModel
       model.tip_init = {other.x, other.y};
     }
   }
-  // The initial tip may not lie below the bend (NaN fails).
+  // The initial tip may not lie below the bend, and every place must be a
+  // number (a tip parameter that is not one fails the model).
   if (!(model.tip_init.y >= model.bend.y)) return false;
+  for (const Vec2 p : {model.bend, model.tip_init, model.tip_final})
+    if (!std::isfinite(p.x) || !std::isfinite(p.y)) return false;
   return true;
 }
 

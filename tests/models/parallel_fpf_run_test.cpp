@@ -106,6 +106,17 @@ TEST(PfpfRun, SegmentRejectionsFailWithTheResultTypesFailureValue) {
     // the bend travels back P/S q 100 = 234 m.
     EXPECT_TRUE(failed(run(st, {0, 0, 100, 30, 10, -20})));
     EXPECT_FALSE(failed(run(st, {0, 0, 100, 30, 10, -150})));
+    // Parameters that are not numbers fail, whichever they are.
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (std::size_t k = 0; k < 6; ++k) {
+      std::vector<double> p{0, 0, 100, 30, 10, -150};
+      p[k] = nan;
+      EXPECT_TRUE(failed(run(st, p))) << "parameter " << k + 1;
+    }
+    RunState at_tip = base_state(1, 1, -1, rt);
+    fqtest::set_faultpts(at_tip, {{0, 0}});
+    EXPECT_TRUE(failed(run(at_tip, {0, 0, nan, 30, 10})));
+    EXPECT_TRUE(failed(run(at_tip, {nan, 0, 100, 30, 10})));
   }
   fq::diag::finish();
 }
