@@ -18,10 +18,11 @@
 //   3. Describe the fold at the start of the slip with PfpfStart: the bend
 //      (fixed), the tip and pte, the point where the forelimb's axial
 //      surfaces meet.  pte lies on K: pte = tip + (cos kappa, sin kappa) c F
-//      with c = P/S q ef_constant and F the signed slip of the fold so far
-//      (pfpf_pte).  A model run restoring from the final state passes
-//      F = -total_slip (the restoration undoes the whole slip, whatever part
-//      of it a growth stratum or a terrace saw).
+//      with c = P/S q ef_constant and F the slip of the fold so far
+//      (pfpf_pte).  A model run restoring backwards from the final state
+//      (total_slip < 0) passes F = -total_slip: the restoration undoes the
+//      whole slip, whatever part of it a growth stratum or a terrace saw.
+//      Run forwards (a normal slip sense) the fold starts closed, F = 0.
 //   4. Move the data in place: pfpf_points / pfpf_dips, or one item at a
 //      time with pfpf_point / pfpf_dip.  Positions stay in the working frame
 //      (no shift back to the starting tip).
