@@ -3,6 +3,7 @@
 #include <array>
 
 #include "foldquest/methods/methods.hpp"
+#include "foldquest/models/parallel_fpf_run.hpp"
 #include "foldquest/models/trishear_bend_run.hpp"
 #include "foldquest/models/trishear_decol_run.hpp"
 #include "foldquest/models/trishear_straight_run.hpp"
@@ -11,10 +12,11 @@ namespace fq {
 namespace {
 
 // Fault models by code.  Entries arrive with their models.
-constexpr std::array<FaultModel, 3> kFaultModels{{
+constexpr std::array<FaultModel, 4> kFaultModels{{
     {1, trishear_str_options, run_model_str},
     {2, trishear_decol_options, run_model_decol},
     {3, trishear_bend_options, run_model_bend},
+    {5, parallel_fpf_options, run_model_pfpf},
 }};
 
 // Methods by code.

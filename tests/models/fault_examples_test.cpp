@@ -1,5 +1,5 @@
-// The shipped examples of the detachment ramp (examples/decol) and the fault
-// with a bend (examples/bend): their data files are what the generators make
+// The shipped examples of the detachment ramp (examples/decol), the fault
+// with a bend (examples/bend) and the kink fold (examples/kink_fold): their data files are what the generators make
 // from the true models, their grid searches find those models, and every
 // options file runs foldquest to the end.
 //
@@ -23,6 +23,7 @@
 #include "examples/tools/best_model.hpp"
 #include "tests/models/trishear_bend_example_data.hpp"
 #include "tests/models/trishear_decol_example_data.hpp"
+#include "tests/models/parallel_fpf_example_data.hpp"
 
 namespace fs = std::filesystem;
 
@@ -37,6 +38,7 @@ struct Example {
 const Example kExamples[] = {
     {"bend", fqtest::bend_example::files, fqtest::bend_example::true_model},
     {"decol", fqtest::decol_example::files, fqtest::decol_example::true_model},
+    {"kink_fold", fqtest::kink_example::files, fqtest::kink_example::true_model},
 };
 void PrintTo(const Example& e, std::ostream* os) { *os << e.folder; }
 
