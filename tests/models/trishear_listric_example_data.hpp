@@ -57,6 +57,7 @@ constexpr double kXStart = -500, kXEnd = 3500;  // before faulting
 constexpr int kDipsPerBed = 10;
 constexpr double kDipXStart = 0, kDipXEnd = 3000;  // before faulting
 constexpr double kSigmaBed = 4, kSigmaDip = 2, kSigmaFault = 5;
+constexpr double kNearFault = 40;  // no bed point or dip closer to the fault (m)
 constexpr std::uint64_t kSeed = 20241208;
 constexpr double kForwardIncrement = 0.5;
 
@@ -153,21 +154,25 @@ inline std::map<std::string, std::string> files() {
     }
     return pts;
   };
+  // Points closer to the fault than kNearFault are left out, as they would
+  // be in the field: noise could put them on the wrong side of it.
+  auto bed_lines = [&](const std::vector<fq::Vec2>& pts) {
+    std::string text;
+    for (const fq::Vec2 p : pts) {
+      if (fq::fault_pt_dist_listric(p, g.thetat, g.cc, g.rc) < kNearFault) continue;
+      const double nx = rng.normal(kSigmaBed);
+      const double ny = rng.normal(kSigmaBed);
+      text += point_line({p.x + nx, p.y + ny});
+    }
+    return text;
+  };
   std::string& beds = out["beds.txt"];
   for (const BedSpec& b : kBeds) {
     beds += std::string("bed ") + b.name + "\n";
-    for (const fq::Vec2 p : geo.points(horizontal(b.y0), 0, kSlip)) {
-      const double nx = rng.normal(kSigmaBed);
-      const double ny = rng.normal(kSigmaBed);
-      beds += point_line({p.x + nx, p.y + ny});
-    }
+    beds += bed_lines(geo.points(horizontal(b.y0), 0, kSlip));
   }
   beds += std::string("growth ") + kGrowthName + "\n";
-  for (const fq::Vec2 p : geo.points(horizontal(kGrowthY0), kSlip - kGrowthSlip, kGrowthSlip)) {
-    const double nx = rng.normal(kSigmaBed);
-    const double ny = rng.normal(kSigmaBed);
-    beds += point_line({p.x + nx, p.y + ny});
-  }
+  beds += bed_lines(geo.points(horizontal(kGrowthY0), kSlip - kGrowthSlip, kGrowthSlip));
 
   // Dips on the lower and middle beds: a horizontal dip carried forward.
   std::string& dips = out["dips.txt"];
@@ -175,6 +180,7 @@ inline std::map<std::string, std::string> files() {
     for (int i = 0; i < kDipsPerBed; ++i) {
       const double x = kDipXStart + (kDipXEnd - kDipXStart) * i / (kDipsPerBed - 1);
       const auto [at, dip] = geo.dip({x, kBeds[b].y0});
+      if (fq::fault_pt_dist_listric(at, g.thetat, g.cc, g.rc) < kNearFault) continue;
       const double nx = rng.normal(kSigmaBed);
       const double ny = rng.normal(kSigmaBed);
       const double nd = rng.normal(kSigmaDip);
