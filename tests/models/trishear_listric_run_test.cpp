@@ -141,11 +141,19 @@ TEST(ListricGeometry, TipsAlongTheFault) {
   ASSERT_TRUE(fq::listric_geometry(st, std::vector<double>{2000, 100, 100, 40, 20, 1, 1, 1500, -2000}, g));
   EXPECT_FALSE(g.final_on_arc);
   EXPECT_CLOSE((2000 - g.cc.x) * std::sin(tm) - (100 - g.cc.y) * std::cos(tm), 1500.0, kLen);
+  // theta_max 120: the fault rises towards -x; the kinematics' frame has
+  // theta_max 60 and the given tip's x mirrored.
+  ASSERT_TRUE(fq::listric_geometry(st, std::vector<double>{-2000, 100, 100, 120, 20, 1, 1, 1500, -2000}, g));
+  EXPECT_EQ(g.ramp_dir, -1);
+  EXPECT_CLOSE(g.theta_max, 60 * pi / 180, Tol::ulps(4));
+  EXPECT_EQ(g.tip_final.x, 2000.0);
   // The same geometry from the initial tip, propagated forward, gives back
   // the final tip.
   RunState st1 = base_state(1, 1, 0);
   ListricGeometry g1;
-  ASSERT_TRUE(fq::listric_geometry(st1, std::vector<double>{g.tip_init.x, g.tip_init.y, 100, 40, 20, 1, 1, 1500, -2000}, g1));
+  ASSERT_TRUE(fq::listric_geometry(st, std::vector<double>{2000, 100, 100, 40, 20, 1, 1, 1500, -2000}, g));
+  ASSERT_TRUE(fq::listric_geometry(
+      st1, std::vector<double>{g.tip_init.x, g.tip_init.y, 100, 40, 20, 1, 1, 1500, -2000}, g1));
   EXPECT_CLOSE(g1.tip_final.x, 2000.0, kLen);
   EXPECT_CLOSE(g1.tip_final.y, 100.0, kLen);
 }
