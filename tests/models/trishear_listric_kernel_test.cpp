@@ -178,7 +178,8 @@ TEST(ListricKernel, DipFactorsAreDerivativesOfTheirDipMaps) {
   const auto kFd = Tol::abs(1e-7, "1", "central difference of step 1e-6");
   for (const double dip : {-0.7, -0.2, 0.0, 0.3, 0.9}) {
     for (const double k : {-0.4, 0.25}) {
-      const double fd = (fq::listric_turn_dip(dip + h, 0.3, k).dip - fq::listric_turn_dip(dip - h, 0.3, k).dip) / (2 * h);
+      const double fd =
+          (fq::listric_turn_dip(dip + h, 0.3, k).dip - fq::listric_turn_dip(dip - h, 0.3, k).dip) / (2 * h);
       EXPECT_CLOSE(fq::listric_turn_dip(dip, 0.3, k).factor, std::abs(fd), kFd) << dip << " " << k;
     }
     const Mat2 j = fq::crossing_jacobian({1, 0}, {std::cos(0.6), std::sin(0.6)}, {std::cos(0.3), std::sin(0.3)}, -0.2);

@@ -8,6 +8,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -313,6 +314,55 @@ TEST(ListricRunSection, TrueModelPrintsNoDiagnostic) {
   EXPECT_EQ(fq::diag::finish(), 0);
 }
 
+// The example's own data files (with their noise), read from the
+// generator's text: beds with their growth flags, dips, fault points.
+RunState example_state() {
+  const auto text = ex::files();
+  RunState st = base_state(2, 2, 0, 5);  // as gridsearch.opt and params_grid.txt
+  st.parameters.sigma_bed = 5;
+  st.parameters.sigma_fault = 10;
+  std::vector<Bed> beds;
+  std::istringstream in(text.at("beds.txt"));
+  std::string word;
+  while (in >> word) {
+    if (word == "bed" || word == "growth") {
+      std::string name;
+      in >> name;
+      beds.push_back(make_bed({}, word == "growth"));
+      continue;
+    }
+    double y = 0;
+    in >> y;
+    beds.back().pts.push_back({std::stod(word), y});
+    beds.back().npts = static_cast<int>(beds.back().pts.size());
+  }
+  set_beds(st, beds);
+  std::vector<Vec2> pos;
+  std::vector<double> dips;
+  std::istringstream din(text.at("dips.txt"));
+  double x = 0, y = 0, d = 0;
+  while (din >> x >> y >> d) {
+    pos.push_back({x, y});
+    dips.push_back(d * pi / 180);
+  }
+  set_dips(st, pos, dips);
+  std::vector<Vec2> fault;
+  std::istringstream fin(text.at("faultpts.txt"));
+  while (fin >> x >> y) fault.push_back({x, y});
+  set_faultpts(st, fault);
+  return st;
+}
+
+TEST(ListricRunSection, ExampleTrueModelPrintsNoDiagnostic) {
+  fq::diag::finish();
+  fqtest::ConsoleCapture console;
+  const RunState st = example_state();
+  ASSERT_EQ(st.data.beds.size(), 4u);
+  EXPECT_CLOSE(run(st, ex::true_model()), -265.2178, Tol::abs(1e-3, "log-probability", "the README's figure"));
+  EXPECT_TRUE(console.lines().empty()) << console.lines().front();
+  EXPECT_EQ(fq::diag::finish(), 0);
+}
+
 TEST(ListricRunSection, MirrorImageScoresTheSame) {
   // theta_max 140 (the fault rising towards -x) on the section mirrored in
   // x, with the tip's x mirrored, scores as theta_max 40 on the section.
@@ -371,7 +421,8 @@ TEST(ListricRunSection, ThreadsAgreeWithSequentialCalls) {
   std::vector<std::thread> threads;
   for (std::size_t i = 0; i < models.size(); ++i) threads.emplace_back([&, i] { par[i] = run(st, models[i]); });
   for (auto& t : threads) t.join();
-  for (std::size_t i = 0; i < models.size(); ++i) EXPECT_EQ(std::bit_cast<std::uint64_t>(par[i]), std::bit_cast<std::uint64_t>(seq[i]));
+  for (std::size_t i = 0; i < models.size(); ++i)
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(par[i]), std::bit_cast<std::uint64_t>(seq[i]));
 }
 
 }  // namespace
