@@ -82,6 +82,9 @@ constexpr double inf = std::numeric_limits<double>::infinity();
 // A point within this fraction of its distance from the centre of the tip's
 // radial line lies on it.
 constexpr double kOnRadialLine = 1e-9;
+// A tip turning by less than this (radians) over the arc slip left moves in
+// a straight line, as far as the straight domain's step is concerned.
+constexpr double kStraightTurn = 1e-8;
 // A point within this fraction of rc of the centre lies at the centre.
 constexpr double kAtCentre = 1e-9;
 // Tolerance of the tip-path checks (single-precision 1e-5, as stored).
@@ -761,7 +764,12 @@ struct TrishearListricKernel {
           S = listric_step(k, st, carry);
           break;
         case Loc::straight:
-          S = (st.on_arc && k.povers_ != 0) ? straight_arc(k, st, carry) : straight_linear(k, st, carry);
+          // While the tip turns by less than kStraightTurn over the arc slip
+          // left, the point's circle of radius Q = rc / P is a straight line
+          // to well within rounding (and its formulas would lose every digit
+          // to Q's size); so for P = 0 too.
+          S = (st.on_arc && k.povers_ * std::abs(rem(st)) > kStraightTurn * k.rc_) ? straight_arc(k, st, carry)
+                                                                                     : straight_linear(k, st, carry);
           break;
         case Loc::footwall:
           S = footwall_step(k, st);

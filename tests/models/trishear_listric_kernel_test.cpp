@@ -171,6 +171,20 @@ TEST(ListricKernel, HugeRadiusAgreesWithTheStraightRamp) {
   }
 }
 
+TEST(ListricKernel, WithoutPropagationTheStraightHangingWallMovesInALine) {
+  // P/S 0: the tip stands still on the arc; a point beyond its radial line
+  // and above the zone moves along the fault's direction at the tip (the
+  // circle of radius rc / P through it has become a line).
+  const double th = 0.3;
+  const Vec2 e{std::cos(th), std::sin(th)}, n{-std::sin(th), std::cos(th)};
+  const Vec2 p0{arc_pt(th).x + e.x + 5 * n.x, arc_pt(th).y + e.y + 5 * n.y};
+  for (const double P : {0.0, 1e-12}) {
+    const Vec2 p = move(kernel(1, 0.1, P, th), p0);
+    EXPECT_CLOSE(p.x, p0.x + e.x, Tol::abs(1e-12, "length", "rounding"));
+    EXPECT_CLOSE(p.y, p0.y + e.y, Tol::abs(1e-12, "length", "rounding"));
+  }
+}
+
 // ---- dip maps -------------------------------------------------------------------------
 
 TEST(ListricKernel, DipFactorsAreDerivativesOfTheirDipMaps) {
