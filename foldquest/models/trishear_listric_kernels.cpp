@@ -78,7 +78,6 @@ namespace fq {
 namespace {
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
-constexpr double inf = std::numeric_limits<double>::infinity();
 // A point within this fraction of its distance from the centre of the tip's
 // radial line lies on it.
 constexpr double kOnRadialLine = 1e-9;
