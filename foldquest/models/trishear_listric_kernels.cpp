@@ -60,7 +60,23 @@
 //     is taken (the smallest positive forwards, the largest negative
 //     backwards, within the slip left).
 //   - The zone step's frame turns with the tip by at most the arc angle the
-//     segment has left, so the tip never passes the end of its segment.
+//     segment has left, so the tip never passes the end of its segment; on
+//     the straight segment the tip advances by at most the segment's slip
+//     and an overshooting last increment moves the point relative to the
+//     tip only, exactly as the straight ramp does.
+//   - A dip crossing the flat/straight axial surface is carried by the same
+//     Jacobian as the point's covariance: a line of direction e becomes J e.
+//     With the axial surface fixed (tip on the straight segment) that is the
+//     kink-band rule of the detachment model; while it turns with the tip
+//     it also accounts for the surface's own motion.
+//   - Forwards with the tip on the arc, a flat point above the centre
+//     reaches the turning axial surface at a whole number of increments
+//     (the last one cut at the arc slip left), and its covariance and dip
+//     take the crossing's Jacobian where the scan stops.
+//   - The centre itself, where the flat, the arc's and the straight
+//     segment's hanging walls meet, belongs to the flat.
+//   - With the tip turning by less than kStraightTurn over the arc slip
+//     left (P/S 0, or nearly), straight-domain points move in a line.
 #include <algorithm>
 #include <cmath>
 #include <limits>
