@@ -94,7 +94,9 @@ bool listric_geometry(const RunState& state, std::span<const double> params, Lis
   g.povers = params[5];
   g.s = params[6];
   g.rc = params[7];
-  if (!(g.rc > 0)) return false;  // no arc: nothing to build
+  // No arc, a tip that would run backwards along the fault, or a negative
+  // slip (whose sense would oppose the run's): no tip path to follow.
+  if (!(g.rc > 0) || !(g.povers >= 0) || !(g.slip >= 0)) return false;
 
   const double x1 = params[0] * g.ramp_dir;
   const double ccy = yd + g.rc;

@@ -60,7 +60,8 @@ struct ListricGeometry {
 // given tip (decoly_at_tipy = 0), phi not below half of max(theta_max,
 // pi - theta_max), a given tip below the detachment or (initial tip) behind
 // the centre, or (final tip) a propagation reaching past the bottom of the
-// arc; any NaN in the geometry also rejects.
+// arc; a radius that is not positive, a negative P/S or slip; any NaN in
+// the geometry also rejects.
 bool listric_geometry(const RunState& state, std::span<const double> params, ListricGeometry& g);
 
 // Restores the data present under `params` through the listric kinematics

@@ -199,6 +199,12 @@ TEST(ListricRun, Rejections) {
     q = {-1, -1990, 100, 40, 20, 1, 1, 1500, -2000};
     EXPECT_FALSE(failed(run(st1, q)));
 
+    // No arc, a tip running backwards, a negative slip.
+    for (const auto& [j, v] : {std::pair{7, 0.0}, std::pair{5, -0.5}, std::pair{2, -10.0}}) {
+      q = {0, -2000, 100, 40, 20, 1, 1, 1500, -2000};
+      q[static_cast<std::size_t>(j)] = v;
+      EXPECT_TRUE(failed(run(st1, q))) << j;
+    }
     // A final tip below the detachment cannot lie on the fault.
     q = {2000, -2100, 100, 40, 20, 1, 1, 1500, -2000};
     EXPECT_TRUE(failed(run(st2, q)));
