@@ -4,10 +4,16 @@
 // Over the d free parameters, with t the iteration:
 //   proposal   xnew ~ N(x, C_t), C_t = c0 for t <= begin_adapt, else c
 //   c0         diag(steps) taken as variances
-//   mean_t     = ((t - 1) mean_{t-1} + x_t) / t
+//   mean_t     = (t mean_{t-1} + x_t) / (t + 1),  mean_0 = x_0
 //   c_t        = w c_{t-1} + (sd / t) (t m' m'^T - (t + 1) m m^T + x x^T + eps I)
 //              with m' = mean_{t-1}, m = mean_t, w = (t - 1)/t in single precision,
 //              sd = 5.76 / d in single precision, eps = 1e-9 in single precision.
+// mean_t is the mean of the t + 1 states x_0 ... x_t (the initial model
+// included), and the recursion then gives
+//   c_t = sd cov(x_0 ... x_t) + sd eps I   (cov normalised by t),
+// whatever the origin of the coordinates.  (A mean over x_1 ... x_t alone
+// leaves a term sd (x_0 x_0^T - m m^T) / t in c that grows with the square
+// of the coordinates and makes c indefinite for map coordinates.)
 // The update uses the state after the accept/reject decision, so a rejected
 // proposal counts the repeated state.  Sequential.
 #include <vector>
@@ -41,7 +47,7 @@ std::int64_t am_with(const RunState& state, ff::Sink& results, Evaluate evaluate
   const double eps = static_cast<double>(1e-9f);
 
   std::vector<double> new_params;
-  float acc_count = 0;
+  std::int64_t acc_count = 0;
   auto& g = uniform_generator();
   for (std::int64_t t = 1; t <= nmodels; ++t) {
     const SquareMatrix l = chol(t > state.method.begin_adapt ? c : c0);
@@ -58,10 +64,10 @@ std::int64_t am_with(const RunState& state, ff::Sink& results, Evaluate evaluate
       }
     }
 
-    // Running mean and covariance of the visited states.
+    // Running mean and covariance of the visited states x_0 ... x_t.
     const double td = static_cast<double>(t);
     old_mean = mean;
-    for (std::size_t k = 0; k < d; ++k) mean[k] = ((td - 1) * old_mean[k] + x[k]) / td;
+    for (std::size_t k = 0; k < d; ++k) mean[k] = (td * old_mean[k] + x[k]) / (td + 1);
     const double w = static_cast<double>(static_cast<float>(t - 1) / static_cast<float>(t));
     for (std::size_t i = 0; i < d; ++i)
       for (std::size_t j = 0; j < d; ++j) {
