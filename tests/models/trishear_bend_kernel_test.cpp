@@ -1,8 +1,8 @@
 // Bend kernels: the slip pieces and the turn between them, the crossing of
 // the bisector (rigid moves and the dip's kink), parallel segments, a tip
-// ending within rounding of the bend, the dip-uncertainty factors against
-// finite differences, the zone step shared with the straight ramp, and the
-// progress check.
+// ending within rounding of the bend, the covariances and the
+// dip-uncertainty factors against finite differences, the zone step shared
+// with the straight ramp, and the progress check.
 #include <algorithm>
 #include <array>
 #include <cmath>
