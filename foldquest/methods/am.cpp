@@ -4,10 +4,18 @@
 // Over the d free parameters, with t the iteration:
 //   proposal   xnew ~ N(x, C_t), C_t = c0 for t <= begin_adapt, else c
 //   c0         diag(steps) taken as variances
-//   mean_t     = ((t - 1) mean_{t-1} + x_t) / t
+//   mean_t     = (t mean_{t-1} + x_t) / (t + 1),  mean_0 = x_0
 //   c_t        = w c_{t-1} + (sd / t) (t m' m'^T - (t + 1) m m^T + x x^T + eps I)
 //              with m' = mean_{t-1}, m = mean_t, w = (t - 1)/t in single precision,
 //              sd = 5.76 / d in single precision, eps = 1e-9 in single precision.
+// mean_t is the mean of the t + 1 states x_0 ... x_t (the initial model
+// included), and the recursion then gives
+//   c_t = sd cov(x_0 ... x_t) + sd eps I   (cov normalised by t),
+// whatever the origin of the coordinates.  (A mean over x_1 ... x_t alone
+// leaves a term sd (x_0 x_0^T - m m^T) / t in c that grows with the square
+// of the coordinates and makes c indefinite for map coordinates.)
+// With that mean, t m' m'^T - (t + 1) m m^T + x x^T = t/(t + 1) (x - m')(x - m')^T,
+// and the update is computed in the second form, which does not cancel.
 // The update uses the state after the accept/reject decision, so a rejected
 // proposal counts the repeated state.  Sequential.
 #include <vector>
@@ -41,7 +49,7 @@ std::int64_t am_with(const RunState& state, ff::Sink& results, Evaluate evaluate
   const double eps = static_cast<double>(1e-9f);
 
   std::vector<double> new_params;
-  float acc_count = 0;
+  std::int64_t acc_count = 0;
   auto& g = uniform_generator();
   for (std::int64_t t = 1; t <= nmodels; ++t) {
     const SquareMatrix l = chol(t > state.method.begin_adapt ? c : c0);
@@ -58,15 +66,20 @@ std::int64_t am_with(const RunState& state, ff::Sink& results, Evaluate evaluate
       }
     }
 
-    // Running mean and covariance of the visited states.
+    // Running mean and covariance of the visited states x_0 ... x_t.
     const double td = static_cast<double>(t);
     old_mean = mean;
-    for (std::size_t k = 0; k < d; ++k) mean[k] = ((td - 1) * old_mean[k] + x[k]) / td;
+    for (std::size_t k = 0; k < d; ++k) mean[k] = (td * old_mean[k] + x[k]) / (td + 1);
     const double w = static_cast<double>(static_cast<float>(t - 1) / static_cast<float>(t));
+    // t m' m'^T - (t + 1) m m^T + x x^T, formed as t/(t + 1) (x - m')(x - m')^T:
+    // equal in exact arithmetic, but the left side cancels terms of order
+    // t |m|^2, whose rounding swamps the regularising sd eps at map-sized
+    // coordinates and leaves the covariance indefinite in the directions the
+    // chain has hardly explored.
+    const double k_new = td / (td + 1);
     for (std::size_t i = 0; i < d; ++i)
       for (std::size_t j = 0; j < d; ++j) {
-        const double outer = td * old_mean[i] * old_mean[j] - (td + 1) * mean[i] * mean[j] + x[i] * x[j] +
-                             (i == j ? eps : 0.0);
+        const double outer = k_new * (x[i] - old_mean[i]) * (x[j] - old_mean[j]) + (i == j ? eps : 0.0);
         c(i, j) = w * c(i, j) + (sd / td) * outer;
       }
 

@@ -46,7 +46,7 @@ struct Level {
   std::vector<double> params;  // full vector
   double lnp = 0;
   SquareMatrix c, s;
-  float acc_count = 0;
+  std::int64_t acc_count = 0;  // accepted moves
 };
 
 void ladder(const std::vector<double>& rho, std::vector<double>& beta) {
@@ -88,7 +88,7 @@ std::int64_t apt_with(const RunState& state, ff::Sink& results, Evaluate evaluat
   }
 
   const std::vector<double> mu_stand(d, 0.0), sigma_stand(d, 1.0);
-  float acc_count_sw = 0;
+  std::int64_t acc_count_sw = 0;
   auto& g = uniform_generator();
   for (std::int64_t n = 1; n <= nmodels; ++n) {
     const double eta = chain::ram_eta(n, d);
@@ -148,10 +148,10 @@ std::int64_t apt_with(const RunState& state, ff::Sink& results, Evaluate evaluat
 
   chain::print_covariance("Final Covariance matrix for level 1:", levels[0].c);
   for (std::size_t l = 0; l < L; ++l) {
-    const float ratio = levels[l].acc_count / static_cast<float>(nmodels);
-    ff::say(ff::Line() << "Acceptance Ratio for level " << static_cast<int>(l + 1) << " = " << ratio);
+    ff::say(ff::Line() << "Acceptance Ratio for level " << static_cast<int>(l + 1) << " = "
+                       << chain::acceptance_ratio(levels[l].acc_count, nmodels));
   }
-  ff::say(ff::Line() << "Acceptance ratio for swaps = " << acc_count_sw / static_cast<float>(nmodels));
+  ff::say(ff::Line() << "Acceptance ratio for swaps = " << chain::acceptance_ratio(acc_count_sw, nmodels));
   ff::Line line;
   line << "Final Beta Values: ";
   for (double b : beta) line << b;

@@ -143,9 +143,14 @@ void progress(std::int64_t model, std::int64_t nmodels) {
   if (model % 10000 == 0) ff::say(ff::Line() << "ran model " << model << " of " << nmodels);
 }
 
-void acceptance_line(float acc_count, std::int64_t nmodels) {
-  const float ratio = acc_count / static_cast<float>(nmodels);
-  ff::say(ff::Line() << "Acceptance Ratio = " << ratio);
+float acceptance_ratio(std::int64_t count, std::int64_t nmodels) {
+  // The quotient in double precision rounded once to single: for counts
+  // below 2^24 the same value as the single-precision division.
+  return static_cast<float>(static_cast<double>(count) / static_cast<double>(nmodels));
+}
+
+void acceptance_line(std::int64_t acc_count, std::int64_t nmodels) {
+  ff::say(ff::Line() << "Acceptance Ratio = " << acceptance_ratio(acc_count, nmodels));
 }
 
 }  // namespace fq::chain

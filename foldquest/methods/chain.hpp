@@ -105,7 +105,12 @@ void write_record(ff::Sink& results, double lnp, std::span<const double> params)
 // "ran model ", model, " of ", nmodels every 10000 iterations.
 void progress(std::int64_t model, std::int64_t nmodels);
 
+// Accepted moves are counted in 64-bit integers (a single-precision count
+// stops growing at 2^24 = 16777216).  The ratio count / nmodels, printed in
+// single precision.
+float acceptance_ratio(std::int64_t count, std::int64_t nmodels);
+
 // "Acceptance Ratio = " acc_count / nmodels in single precision.
-void acceptance_line(float acc_count, std::int64_t nmodels);
+void acceptance_line(std::int64_t acc_count, std::int64_t nmodels);
 
 }  // namespace fq::chain

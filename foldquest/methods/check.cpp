@@ -1,5 +1,6 @@
 #include <string>
 
+#include "foldquest/methods/grid_common.hpp"
 #include "foldquest/methods/methods.hpp"
 
 namespace fq {
@@ -14,6 +15,7 @@ void check_method_settings(Session& s) {
             " parameters but the run has " + std::to_string(p.nparams) +
             " (the restored-state parameters of fit type 5 cannot be drawn from it)");
   }
+  recount_grid_after_second_reading(s);
 }
 
 }  // namespace fq

@@ -31,4 +31,26 @@ bool grid_has_models(const Parameters& p) {
   return true;
 }
 
+void recount_grid_after_second_reading(Session& s) {
+  if (s.params_readings < 2) return;
+  auto& p = s.state.parameters;
+  switch (s.state.options.method) {
+    case 1:
+      count_grid_models(s);
+      break;
+    case 2:
+      // The number of models was answered with the first grid; a grid whose
+      // ranges are not whole numbers of steps runs none, as when the first
+      // reading was refused and the number never asked.
+      if (!count_mcgrid_models(s)) {
+        p.nmodels = 0;
+        break;
+      }
+      ff::say(ff::Line() << p.nmodels << "models will be run.");
+      break;
+    default:
+      break;
+  }
+}
+
 }  // namespace fq

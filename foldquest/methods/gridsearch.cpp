@@ -22,7 +22,9 @@ constexpr double kEvenTolerance = 9.999999747378752e-06;
 constexpr double kInt64Limit = 9223372036854775808.0;
 }  // namespace
 
-void gridsearch_options(Session& s) {
+void gridsearch_options(Session& s) { count_grid_models(s); }
+
+void count_grid_models(Session& s) {
   check_grid_steps(s);
   auto& p = s.state.parameters;
   double nmodels_real = 1;

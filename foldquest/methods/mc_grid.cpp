@@ -42,6 +42,14 @@ std::int64_t draw_model_number(std::int64_t n) {
 }  // namespace
 
 void mcgrid_options(Session& s) {
+  if (!count_mcgrid_models(s)) return;
+  ff::say(ff::Line() << "Enter number of models to run: ");
+  auto& p = s.state.parameters;
+  p.nmodels = s.opts().read_int64();
+  ff::say(ff::Line() << p.nmodels << "models will be run.");
+}
+
+bool count_mcgrid_models(Session& s) {
   check_grid_steps(s);
   auto& p = s.state.parameters;
   double product = 1;
@@ -53,7 +61,8 @@ void mcgrid_options(Session& s) {
   const float rounded = std::round(nmodels_real);
   if (!(std::fabs(rounded - nmodels_real) < kEvenTolerance)) {
     ff::say(ff::Line() << "Error: (max-min) is not evenly divisible by step for all parameters.");
-    return;
+    s.state.method.nmodels_poss = 0;
+    return false;
   }
   // The models to draw from: the exact 64-bit count of the grid.
   std::int64_t count = 1;
@@ -65,9 +74,7 @@ void mcgrid_options(Session& s) {
     throw ff::InputError(ff::InputError::Kind::bad_value, "file '" + s.params_file + "': " + e.what());
   }
   s.state.method.nmodels_poss = count;
-  ff::say(ff::Line() << "Enter number of models to run: ");
-  p.nmodels = s.opts().read_int64();
-  ff::say(ff::Line() << p.nmodels << "models will be run.");
+  return true;
 }
 
 std::int64_t montecarlo_grid(const RunState& state, ff::Sink& results) {

@@ -39,7 +39,7 @@ std::int64_t mcmc_with(const RunState& state, ff::Sink& results, Evaluate evalua
   auto [params, lnp, free, x, sigma_jump] = chain::start(state, evaluate);
   const auto ntosolve = free.size();
   std::vector<double> xnew(ntosolve), new_params;
-  float acc_count = 0;
+  std::int64_t acc_count = 0;
   auto& g = uniform_generator();
   for (std::int64_t model = 1; model <= nmodels; ++model) {
     randnormal(static_cast<int>(ntosolve), x, sigma_jump, xnew);

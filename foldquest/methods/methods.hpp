@@ -57,7 +57,8 @@ std::int64_t apt_with(const RunState& state, ff::Sink& results, Evaluate evaluat
 
 // Checks, once every answer is in, that the method's settings agree with
 // the final parameter count (fit type 5 adds parameters after the method's
-// questions).  Throws ff::InputError when they cannot.
+// questions), and counts the grid of the grid methods again from the final
+// ranges.  Throws ff::InputError when they cannot.
 void check_method_settings(Session& s);
 
 }  // namespace fq

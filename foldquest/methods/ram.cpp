@@ -31,7 +31,7 @@ std::int64_t ram_with(const RunState& state, ff::Sink& results, Evaluate evaluat
   SquareMatrix s = chol(c);
 
   std::vector<double> new_params;
-  float acc_count = 0;
+  std::int64_t acc_count = 0;
   auto& g = uniform_generator();
   for (std::int64_t n = 1; n <= nmodels; ++n) {
     randnormal(static_cast<int>(d), mu_stand, sigma_stand, u);

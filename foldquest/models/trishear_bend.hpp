@@ -136,7 +136,8 @@ class TrishearBend {
 };
 
 // One point through the whole slip; `cov` (may be null) becomes J C J^T at
-// each zone step and is turned with the point between the pieces.
+// each zone step and each crossing of the bisector, and is turned with the
+// point between the pieces.
 bool trishear_bend_point(const TrishearBend& k, Vec2& p, Mat2* cov);
 // One dip: position, dip and uncertainty (radians, fault-tip frame).
 bool trishear_bend_dip(const TrishearBend& k, Vec2& pos, double& theta, double& sigma);

@@ -44,6 +44,22 @@
 //                   eta > 0; else footwall when zeta < zb
 //   otherwise       zone when eta > -(m zeta), else footwall
 //
+// Crossing the bisector.  Relative to the bisector (which moves with the
+// bend, -P along zeta per unit slip) the tip segment's hanging wall moves
+// (1, 0) per unit slip and the other segment's (cos d, -sin d).  A point
+// that reaches the bisector after S(p) of slip and then moves with the other
+// side ends at p + S(p) w + (terms independent of p), w = v_before -
+// v_after, so the crossing's Jacobian is
+//   J = I + w grad(S)^T        (determinant 1)
+// and the point's covariance becomes J C J^T there, as at a zone step:
+//   restoring, into the other segment:  S = zb + eta/tb - zeta,
+//     grad S = (-1, 1/tb), w = (1 - cos d, sin d)
+//   deforming, onto the tip segment:    S = (eta - (zeta - zb) tb)/(tb cos d + sin d),
+//     grad S = (-tb, 1)/(tb cos d + sin d), w = -(1 - cos d, sin d)
+// with the limits grad S = (-1, 0) and (-1/cos d, 0) for parallel segments
+// (where a point deformed onto the bisector keeps its eta, so that w there
+// is (cos d - 1, 0)).
+//
 // Parallel segments (d = 0, or a d so small, below about 1e-7, that the
 // bisector's tangent computed with the run's pi is negative or above 1e8):
 // every bisector
@@ -200,6 +216,13 @@ struct TrishearBendKernel {
     return (zeta - zb) * k.tan_bisect_ >= eta;
   }
 
+  // C := J C J^T with J = I + w grad^T, the Jacobian of a crossing of the
+  // bisector (see the notes at the top).
+  static void cross_bisector(Mat2& c, Vec2 w, Vec2 grad) {
+    const Mat2 j{1 + w.x * grad.x, w.x * grad.y, w.y * grad.x, 1 + w.y * grad.y};
+    c = (j * c) * transpose(j);
+  }
+
   BendState classify(int seg, double zeta, double eta, double zb) const {
     const double m = k.m_;
     if (eta > 0 && eta >= m * zeta && (seg == 2 || ahead_of_bisector(zeta, eta, zb))) return BendState::hanging_wall;
@@ -252,6 +275,10 @@ struct TrishearBendKernel {
             } else if (seg == 1 && rb > rem) {
               r = clamp(rb, rem);
               state = BendState::other_segment;
+              if constexpr (std::is_same_v<Carry, CovCarry>) {
+                const Vec2 grad = k.parallel_ ? Vec2{-1, 0} : Vec2{-1, 1 / tb};
+                cross_bisector(*carry.c, {1 - k.cos_diff_, k.sin_diff_}, grad);
+              }
               if constexpr (std::is_same_v<Carry, DipCarry>) {
                 const DipKink kink = bend_kink_into_other(*carry.theta, k.d_);
                 *carry.theta = kink.theta;
@@ -294,6 +321,17 @@ struct TrishearBendKernel {
               eta = (zeta - zb1) * tb;
             }
             state = BendState::hanging_wall;
+            if constexpr (std::is_same_v<Carry, CovCarry>) {
+              // grad of r as computed above (its sign included).  For
+              // parallel segments the point lands at zeta = zb' keeping its
+              // eta (the drift sin d r is below 1e-7 r), so w has no eta part.
+              const double den = tb * k.cos_diff_ + k.sin_diff_;
+              if (k.parallel_) {
+                cross_bisector(*carry.c, {k.cos_diff_ - 1, 0}, {-k.sign_ / k.cos_diff_, 0});
+              } else {
+                cross_bisector(*carry.c, {k.cos_diff_ - 1, -k.sin_diff_}, {-k.sign_ * tb / den, k.sign_ / den});
+              }
+            }
             if constexpr (std::is_same_v<Carry, DipCarry>) {
               const DipKink kink = bend_kink_onto_tip_segment(*carry.theta, k.d_);
               *carry.theta = kink.theta;

@@ -1,11 +1,12 @@
 // Bend kernels: the slip pieces and the turn between them, the crossing of
 // the bisector (rigid moves and the dip's kink), parallel segments, a tip
-// ending within rounding of the bend, the dip-uncertainty factors against
-// finite differences, the zone step shared with the straight ramp, and the
-// progress check.
+// ending within rounding of the bend, the covariances and the
+// dip-uncertainty factors against finite differences, the zone step shared
+// with the straight ramp, and the progress check.
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <functional>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -114,8 +115,9 @@ TEST(BendKernel, TipPassingTheBendSplitsTheSlipAndTurnsEveryPointBetweenThePiece
 // by 15 units (P/S 1: the tip never reaches the bend): it moves back along
 // segment 1 until it meets the bisector, then parallel to segment 2,
 // (cos d, -sin d) per unit slip, for the rest.  Its dip is refolded once,
-// at the crossing, by the kink formula; the rigid moves leave its
-// covariance alone.
+// at the crossing, by the kink formula; its covariance is sheared once, by
+// the crossing's Jacobian I + w grad(rb)^T with w = (1 - cos d, sin d) and
+// rb = zb + eta/tb - zeta.
 TEST(BendKernel, HangingWallPointCrossesTheBisectorOnceThenMovesParallelToSegmentTwo) {
   const TrishearBend k = bend(-0.1, -15, 1, {-20, 0});
   ASSERT_EQ(k.npieces(), 1);
@@ -127,7 +129,8 @@ TEST(BendKernel, HangingWallPointCrossesTheBisectorOnceThenMovesParallelToSegmen
   const Vec2 expected{-10 + (std::cos(kD) - 1) * rest, 5 - std::sin(kD) * rest};
   Mat2 c{1, 0.2, 0.2, 3};
   EXPECT_CLOSE(moved(k, p0, &c), expected, kRigid);
-  EXPECT_CLOSE(c, (Mat2{1, 0.2, 0.2, 3}), Tol::exact());
+  const Mat2 j{1 - (1 - std::cos(kD)), (1 - std::cos(kD)) / tb, -std::sin(kD), 1 + std::sin(kD) / tb};
+  EXPECT_CLOSE(c, (j * Mat2{1, 0.2, 0.2, 3}) * transpose(j), Tol::abs(1e-14, "length^2", "one product of 2x2"));
   Vec2 pos = p0;
   double theta = 0.2, sigma = 0.05;
   ASSERT_TRUE(trishear_bend_dip(k, pos, theta, sigma));
@@ -187,7 +190,9 @@ TEST(BendKernel, ParallelSegmentsMoveAsTheStraightRamp) {
       // the bend kernel relative to the tip after the slip, 8 P further back.
       EXPECT_CLOSE(p, (Vec2{q.x + 8 * P, q.y}), Tol::abs(1e-6, "length", "the same steps, shifted; d up to 1e-7"))
           << p0.x << "," << p0.y;
-      EXPECT_CLOSE(cp, cq, Tol::abs(1e-9, "length^2", "the same steps"));
+      // The same steps, and for d > 0 a crossing of the bisector whose
+      // shear, I + (1 - cos d, sin d) grad^T, is of order d.
+      EXPECT_CLOSE(cp, cq, Tol::abs(d == 0 ? 1e-9 : 1e-6, "length^2", "the same steps; a shear of order d"));
     }
   }
   // A bend of a degree is a bend.
@@ -253,6 +258,96 @@ TEST(BendKernel, TipEndingWithinRoundingOfTheBend) {
   EXPECT_EQ(at.piece(1).slip, T);
   // Well short of the bend: one piece.
   EXPECT_EQ(bend(inc, -T, P, {-T * P * (1 + 1e-6), 0}).npieces(), 1);
+}
+
+// ---------------------------------------------------------------------------
+// Covariances: J C J^T with J the derivative of the whole map.  Where a
+// point crosses the bisector its velocity jumps, and the crossing shears its
+// neighbourhood: a covariance left unchanged there (as for a rigid move)
+// fails the check.  (No case enters the zone from a rigid domain: the
+// zone's whole increments make the stepped map a sawtooth in the entry
+// point, whose slope is not the one to carry.)
+
+Mat2 central_jacobian(const std::function<Vec2(Vec2)>& f, Vec2 p) {
+  const double eps = 1e-6;
+  const Vec2 fxp = f({p.x + eps, p.y}), fxm = f({p.x - eps, p.y});
+  const Vec2 fyp = f({p.x, p.y + eps}), fym = f({p.x, p.y - eps});
+  return {(fxp.x - fxm.x) / (2 * eps), (fyp.x - fym.x) / (2 * eps), (fxp.y - fxm.y) / (2 * eps),
+          (fyp.y - fym.y) / (2 * eps)};
+}
+
+TEST(BendKernel, CovarianceFollowsTheDerivativeOfTheWholeMap) {
+  constexpr Tol kCov = Tol::abs(1e-7, "length^2", "central differences, step 1e-6, through up to 80 steps");
+  const Mat2 c0{2, 0.3, 0.3, 0.5};
+  struct Case {
+    const char* name;
+    TrishearBend k;
+    Vec2 p;
+    bool crosses;  // crosses the bisector once, without a zone step
+  };
+  for (const double P : {0.5, 2.0}) {
+    const double tb = std::tan((pi - kD) / 2);
+    // A point behind the bisector through the bend at -20, 0.8 of slip from it.
+    const Vec2 behind{-18, 2 * tb + 3};
+    const double m = std::tan(rad(20)), s = 1.5;
+    const std::vector<Case> cases{
+        {"restoring across the bisector", bend(-0.1, -15, P, {-20, 0}), {-10, 5}, true},
+        {"deforming across the bisector", bend(0.1, 6, P, {-20, 0}), behind, true},
+        {"restoring within segment 1's hanging wall", bend(-0.1, -5, P, {-20, 0}), {-10, 5}, false},
+        {"restoring from the zone", bend(-0.1, -6, P, {-3, 0}), {4, 1}, false},
+        {"restoring across the bisector, then past the bend", bend(-0.1, -9, 1, {-3, 0}), {-1, 2}, true},
+        {"deforming past the bend, then across the bisector", bend(0.1, 6, 1, {2, 0}), {-1, 0.5}, true},
+        // Parallel segments, and segments 5e-8 from parallel: the limit of a
+        // bisector perpendicular to the fault, whose shear vanishes with d.
+        {"parallel, restoring across", bend(-0.1, -5, P, {-6, 0}, m, s, kD1, kD1), {-4, 1}, false},
+        {"parallel, deforming across", bend(0.1, 5, P, {-6, 0}, m, s, kD1, kD1), {-8, 1}, false},
+        {"nearly parallel, restoring across", bend(-0.1, -5, P, {-6, 0}, m, s, kD1, kD1 - 5e-8), {-4, 1}, false},
+        {"nearly parallel, deforming across", bend(0.1, 5, P, {-6, 0}, m, s, kD1, kD1 - 5e-8), {-8, 1}, false},
+    };
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message() << c.name << ", P " << P);
+      const Mat2 j = central_jacobian([&](Vec2 q) { return moved(c.k, q); }, c.p);
+      Mat2 cv = c0;
+      moved(c.k, c.p, &cv);
+      EXPECT_CLOSE(cv, (j * c0) * transpose(j), kCov);
+      if (c.crosses) {
+        // The crossing does shear: the check above tells a carried
+        // covariance from one left as it was (or only turned).
+        Mat2 unchanged = c0;
+        if (c.k.npieces() == 2) {
+          const double a = c.k.start_segment() == 1 ? kD : -kD;
+          const Mat2 r{std::cos(a), -std::sin(a), std::sin(a), std::cos(a)};
+          unchanged = (r * c0) * transpose(r);
+        }
+        EXPECT_FALSE(fqtest::close(unchanged, (j * c0) * transpose(j), kCov));
+      }
+    }
+  }
+}
+
+// Crossing twice: deformed forward across the bisector onto segment 1's
+// hanging wall, then restored back across it, by more slip than it came.
+// The rigid path there and back is a translation, so the two crossings'
+// Jacobians must undo each other: carried in one direction only, the
+// covariance would come back sheared.
+TEST(BendKernel, CovarianceThroughTwoCrossingsComesBackUnsheared) {
+  const double tb = std::tan((pi - kD) / 2);
+  const Vec2 behind{-18, 2 * tb + 3};
+  for (const double P : {0.5, 2.0}) {
+    const double T1 = 6, T2 = 9;
+    const TrishearBend forward = bend(0.1, T1, P, {-20, 0});
+    const TrishearBend back = bend(-0.1, -T2, P, {-20 - T1 * P, 0});
+    ASSERT_EQ(back.npieces(), 1);
+    const auto f = [&](Vec2 q) { return moved(back, moved(forward, q)); };
+    const Mat2 j = central_jacobian(f, behind);
+    const Mat2 c0{2, 0.3, 0.3, 0.5};
+    Mat2 cv = c0;
+    const Vec2 mid = moved(forward, behind, &cv);
+    EXPECT_FALSE(fqtest::close(cv, c0, Tol::abs(1e-3, "length^2", "sheared by the first crossing")));
+    moved(back, mid, &cv);
+    EXPECT_CLOSE(cv, (j * c0) * transpose(j), Tol::abs(1e-7, "length^2", "central differences, step 1e-6"));
+    EXPECT_CLOSE(cv, c0, Tol::abs(1e-12, "length^2", "two crossings that undo each other"));
+  }
 }
 
 // ---------------------------------------------------------------------------
