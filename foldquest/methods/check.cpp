@@ -14,6 +14,11 @@ void check_method_settings(Session& s) {
             " parameters but the run has " + std::to_string(p.nparams) +
             " (the restored-state parameters of fit type 5 cannot be drawn from it)");
   }
+  // Fit type 5 may have added parameters since the levels were accepted.
+  if (s.state.options.method == 7) {
+    const std::string too_large = apt_levels_too_large(m.nlevels, p.nparams);
+    if (!too_large.empty()) throw ff::InputError(ff::InputError::Kind::bad_value, too_large);
+  }
 }
 
 }  // namespace fq

@@ -65,8 +65,7 @@ void mcgrid_options(Session& s) {
     throw ff::InputError(ff::InputError::Kind::bad_value, "file '" + s.params_file + "': " + e.what());
   }
   s.state.method.nmodels_poss = count;
-  ff::say(ff::Line() << "Enter number of models to run: ");
-  p.nmodels = s.opts().read_int64();
+  p.nmodels = ask_nmodels(s);
   ff::say(ff::Line() << p.nmodels << "models will be run.");
 }
 
