@@ -377,7 +377,7 @@ class Dialogue {
             k = in_.read_int32();
             // foldquest reads one intercept per bed of the bed file.
             if (!beds_ || k == nbeds_) break;
-            ff::say(ff::Line() << "Error: the bed file holds " << nbeds_ << " beds");
+            ff::say(ff::Line() << "Error: the bed file holds " + std::to_string(nbeds_) + " beds");
           }
           ff::say(ff::Line() << "Enter y intercepts of all " << k << " beds in order");
           const auto intercepts = read_reals(k);
@@ -468,7 +468,7 @@ class Dialogue {
       nterr_answer_ = in_.read_int32();
       // foldquest reads one elevation (and one uncertainty) per terrace of the file.
       if (nterr_answer_ == nterr_) break;
-      ff::say(ff::Line() << "Error: the terrace file holds " << nterr_ << " terraces");
+      ff::say(ff::Line() << "Error: the terrace file holds " + std::to_string(nterr_) + " terraces");
     }
     ff::say(ff::Line() << "Enter terrace inner edge elevations at time of formation for all " << nterr_answer_
                        << " terraces.");
@@ -587,19 +587,17 @@ bool same_file(const std::string& a, const std::string& b) {
 }
 
 std::string check_parameter_file(const std::string& path, int nranges) {
+  const std::string wrong =
+      "the parameter file " + path + " does not hold the " + std::to_string(nranges) + " range lines this model needs";
   try {
     auto in = ff::Reader::open_file(path);
     for (int i = 0; i < nranges; ++i) {
-      if (in->at_end()) {
-        return "the parameter file " + path + " holds " + std::to_string(i) + " range lines; this model needs " +
-               std::to_string(nranges);
-      }
+      if (in->at_end()) return wrong + " (it ends after " + std::to_string(i) + ")";
       ff::Read r = in->read();
       for (int k = 0; k < 3; ++k) r.real();
     }
   } catch (const ff::InputError& e) {
-    return "the parameter file does not hold the " + std::to_string(nranges) +
-           " range lines this model needs: " + e.what();
+    return wrong + " (" + e.what() + ")";
   }
   return {};
 }
