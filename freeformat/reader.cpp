@@ -327,7 +327,14 @@ std::vector<double> Reader::read_reals(std::size_t n) {
 
 Read::Read(Reader& r) : r_(r), line_(r.next_) {}
 
-Read::~Read() { finish(); }
+Read::~Read() {
+  // A stream that fails here has already been reported (or will be, by the
+  // next read): a destructor must not throw.
+  try {
+    finish();
+  } catch (const InputError&) {
+  }
+}
 
 void Read::finish() {
   if (done_) return;

@@ -1,6 +1,8 @@
-// Ctrl-C (SIGINT) or SIGTERM during a run: the results file holds only whole
-// lines, the console says how many models were written, and the exit status
-// is 130 or 143.
+// How a run ends when it cannot go on.  Ctrl-C (SIGINT) or SIGTERM during a
+// run: the results file holds only whole lines, the console says how many
+// models were written, and the exit status is 130 or 143.  A run that needs
+// more memory than it may have ends with a message and status 1, not an
+// abort.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -18,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "foldquest/methods/methods.hpp"
 #include "freeformat/reader.hpp"
 #include "freeformat/writer.hpp"
 
@@ -122,6 +125,24 @@ TEST_F(Interrupt, SigtermDuringAChainLeavesWholeLinesAndExits143) {
   ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
   EXPECT_EQ(WEXITSTATUS(status), 143);
   expect_whole_lines("Terminated (SIGTERM): ", 8);
+}
+
+// Parallel tempering with five million levels: accepted on a machine with
+// several gigabytes, but the level table alone is more than the run may
+// allocate under a 256 MB limit.
+TEST_F(Interrupt, AllocationFailureEndsWithAMessageAndStatus1) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers need more address space than the limit allows";
+#else
+  if (!fq::apt_levels_too_large(5000000, 7).empty()) GTEST_SKIP() << "this machine refuses five million levels";
+  write("answers.txt", "1\n1\n1\nbeds.txt\n1\n1\nparams.txt\n7\n10\n1\n5000000\n1\n2\n0\n1.0\nout.txt\n\n");
+  const std::string cmd = "cd '" + dir_.string() + "' && ulimit -v 262144 && OMP_NUM_THREADS=1 '" FOLDQUEST_EXE
+                          "' < answers.txt > stdout.txt 2> stderr.txt";
+  const int rc = std::system(cmd.c_str());
+  ASSERT_TRUE(WIFEXITED(rc));
+  EXPECT_EQ(WEXITSTATUS(rc), 1) << read("stderr.txt");
+  EXPECT_NE(read("stderr.txt").find("foldquest: error: out of memory"), std::string::npos) << read("stderr.txt");
+#endif
 }
 
 }  // namespace
