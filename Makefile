@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all configure build test demo bench sanitize tsan clean
+.PHONY: all configure build test demo bench sanitize tsan fuzz clean
 
 all: build
 
@@ -38,5 +38,14 @@ tsan:
 	  TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tests/tsan.supp" \
 	  ctest --output-on-failure -R '$(TSAN_TESTS)'
 
+# libFuzzer targets of tests/fuzz (clang, AddressSanitizer + UBSan), seeded
+# from the examples and golden inputs, FUZZ_SECONDS each.
+FUZZ_SECONDS ?= 60
+fuzz:
+	cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
+	  -DFOLDQUEST_FUZZ=ON -DSANITIZERS='address;undefined' -DFOLDQUEST_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_freeformat fuzz_data_files fuzz_startup
+	bash tests/fuzz/run.sh build-fuzz $(FUZZ_SECONDS)
+
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-fuzz

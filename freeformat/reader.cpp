@@ -173,14 +173,43 @@ bool Reader::fetch(std::size_t i) {
   while (lines_.size() <= i) {
     if (eof_) return false;
     std::string line;
-    if (!std::getline(*in_, line)) {
+    const bool got = static_cast<bool>(std::getline(*in_, line));
+    // A failing device or stream is no end of file: what was read so far
+    // is not the whole input.
+    if (in_->bad()) {
+      eof_ = true;
+      throw InputError(InputError::Kind::read_failed,
+                       (name_ == "-" ? std::string("standard input") : "file '" + name_ + "'") +
+                           ": reading failed after line " + std::to_string(lines_.size()) +
+                           " (an input/output error); the input cannot be used");
+    }
+    if (!got) {
       eof_ = true;
       return false;
     }
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines_.push_back(std::move(line));
+    // LF, CRLF and a lone CR (old Mac files) all end a line: a LF-line may
+    // hold several CR-lines.  A CR at its very end is the CR of a CRLF.
+    std::size_t start = 0;
+    for (;;) {
+      const auto cr = line.find('\r', start);
+      if (cr == std::string::npos) {
+        lines_.push_back(line.substr(start));
+        break;
+      }
+      lines_.push_back(line.substr(start, cr - start));
+      start = cr + 1;
+      if (start == line.size()) break;
+    }
   }
   return true;
+}
+
+std::string Reader::line_text(std::size_t i) {
+  if (!fetch(i)) return {};
+  const std::string& l = lines_[i];
+  const auto b = std::find_if_not(l.begin(), l.end(), is_blank);
+  const auto e = std::find_if_not(l.rbegin(), l.rend(), is_blank).base();
+  return b < e ? std::string(b, e) : std::string();
 }
 
 std::string Reader::where(std::size_t line_index) const {
@@ -298,7 +327,14 @@ std::vector<double> Reader::read_reals(std::size_t n) {
 
 Read::Read(Reader& r) : r_(r), line_(r.next_) {}
 
-Read::~Read() { finish(); }
+Read::~Read() {
+  // A stream that fails here has already been reported (or will be, by the
+  // next read): a destructor must not throw.
+  try {
+    finish();
+  } catch (const InputError&) {
+  }
+}
 
 void Read::finish() {
   if (done_) return;

@@ -13,9 +13,11 @@
 // 1.5D-2, 1.5+3, Infinity, NaN); a quoted value is a text, never a number.
 // A real beyond the double range reads as an infinity, one too small as zero.
 //
-// Any value that cannot be read as the type asked for, and the end of the
-// stream where a value is needed, throws InputError naming the stream and
-// the line.  Not thread-safe: one reader belongs to one thread.
+// Lines end at LF, CRLF or a lone CR.  Any value that cannot be read as
+// the type asked for, and the end of the stream where a value is needed,
+// throws InputError naming the stream and the line; a stream that fails
+// (an input/output error) throws InputError(read_failed), never passes for
+// the end of the input.  Not thread-safe: one reader belongs to one thread.
 #pragma once
 
 #include <cstdint>
@@ -30,7 +32,7 @@ namespace ff {
 
 class InputError : public std::runtime_error {
  public:
-  enum class Kind { end_of_stream, bad_value, cannot_open };
+  enum class Kind { end_of_stream, bad_value, cannot_open, read_failed };
   InputError(Kind kind, const std::string& msg) : std::runtime_error(msg), kind_(kind) {}
   Kind kind() const { return kind_; }
 
@@ -98,6 +100,10 @@ class Reader {
   // Throws the end-of-stream error when no line is left; else passes over
   // one line.  A read of no values, which still uses up a line.
   void read_nothing(const char* what);
+
+  // Line `i` (0-based) without its leading and trailing blanks; empty
+  // past the end.  For messages that quote an answer.
+  std::string line_text(std::size_t i);
 
   // Whole-file access for line-oriented data files.
   std::size_t line_count();

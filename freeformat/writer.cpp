@@ -123,6 +123,8 @@ bool Sink::open(const std::string& path) {
   f_ = f;
   owned_ = true;
   failed_ = false;
+  frozen_ = false;
+  lines_ = 0;
   return true;
 }
 
@@ -132,6 +134,8 @@ void Sink::attach(std::FILE* f) {
   f_ = f;
   owned_ = false;
   failed_ = false;
+  frozen_ = false;
+  lines_ = 0;
 }
 
 void Sink::close() {
@@ -157,9 +161,17 @@ void Sink::put(std::string_view raw_line) {
   s.append(raw_line);
   s.push_back('\n');
   std::lock_guard<std::mutex> lock(mu_);
-  if (!f_) return;
+  if (!f_ || frozen_) return;
   if (std::fwrite(s.data(), 1, s.size(), f_) != s.size()) failed_ = true;
+  else ++lines_;
   if (!owned_ && std::fflush(f_) != 0) failed_ = true;
+}
+
+std::uint64_t Sink::freeze() {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (f_ && std::fflush(f_) != 0) failed_ = true;
+  frozen_ = true;
+  return lines_;
 }
 
 void Sink::flush() {

@@ -96,11 +96,24 @@ class Sink {
     return failed_;
   }
 
+  // Lines written since the sink was last opened or attached.
+  std::uint64_t lines() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return lines_;
+  }
+
+  // Flushes the lines written so far and drops every later put(), so that
+  // the stream ends with a whole line however the process ends next (an
+  // interrupted run).  Returns the number of lines written.
+  std::uint64_t freeze();
+
  private:
   void close_locked();
   std::FILE* f_ = nullptr;
   bool owned_ = false;
   bool failed_ = false;
+  bool frozen_ = false;
+  std::uint64_t lines_ = 0;
   mutable std::mutex mu_;
 };
 

@@ -96,13 +96,23 @@ class Dialogue {
     }
   }
 
-  // Prints `prompt` and reads a file name until it names an existing file.
+  // Prints `prompt` and reads a file name until it names an existing file
+  // that is not the options file being written (foldquest would read the
+  // options as data, and the finished options file would replace the data).
   std::string ask_existing_file(std::string_view prompt) {
     for (;;) {
       say(prompt);
       std::string name = in_.read_word();
-      if (file_exists(name)) return name;
-      say("Invalid File Name");
+      if (!file_exists(name)) {
+        say("Invalid File Name");
+        continue;
+      }
+      if (same_file(name, out_.target())) {
+        ff::say(ff::Line() << "Error: " << name << " is the options file being written; name another file");
+        continue;
+      }
+      inputs_.push_back(name);
+      return name;
     }
   }
 
@@ -116,6 +126,12 @@ class Dialogue {
     for (;;) {
       say("Enter name of a file to save the options to: ");
       const std::string name = in_.read_word();
+      // A FIFO or a device node (also behind a link) would be replaced by a
+      // regular file.
+      if (OptionsFile::special_file(name)) {
+        ff::say(ff::Line() << "Error: " << name << " is not a regular file; name another file");
+        continue;
+      }
       if (out_.open(name)) return;
       ff::say(ff::Line() << "Error: cannot open " << name << " for writing");
     }
@@ -167,6 +183,7 @@ class Dialogue {
     if (beds_) {
       const std::string name = ask_existing_file("Input bedding file name (with extension)");
       ngrowth_ = count_headers(name, "growth");
+      nbeds_ = count_headers(name, "bed") + ngrowth_;
       write_name(name);
     }
     if (dips_) write_name(ask_existing_file("Input dip file name (with extension)"));
@@ -245,8 +262,15 @@ class Dialogue {
     }
   }
 
+  // The parameter file must hold a range line for every parameter of the
+  // model (fault model, growth-stratum and terrace slips).
   void ask_parameter_file() {
-    params_file_ = ask_existing_file("Input Parameter File Name (with extension)");
+    for (;;) {
+      params_file_ = ask_existing_file("Input Parameter File Name (with extension)");
+      const std::string wrong = check_parameter_file(params_file_, initial_model_params());
+      if (wrong.empty()) break;
+      ff::say(ff::Line() << "Error: " << wrong);
+    }
     write_name(params_file_);
   }
 
@@ -347,8 +371,14 @@ class Dialogue {
             say("Dips, terraces, and points on the fault will not be affected.");
           }
           const double dip = ask_regional_dip();
-          say("Enter number of beds: ");
-          const std::int32_t k = in_.read_int32();
+          std::int32_t k = 0;
+          for (;;) {
+            say("Enter number of beds: ");
+            k = in_.read_int32();
+            // foldquest reads one intercept per bed of the bed file.
+            if (!beds_ || k == nbeds_) break;
+            ff::say(ff::Line() << "Error: the bed file holds " + std::to_string(nbeds_) + " beds");
+          }
           ff::say(ff::Line() << "Enter y intercepts of all " << k << " beds in order");
           const auto intercepts = read_reals(k);
           write_int(4);
@@ -365,56 +395,81 @@ class Dialogue {
     }
   }
 
-  // Fit type 5: every answer is written at once, refused ones too; foldquest
-  // refuses them in turn.  A refused dip answer is followed by the fit type
-  // again, which foldquest also refuses at the dip question.
+  // Fit type 5.  Only accepted answers are written: foldquest ends a run
+  // from an options file at a refused answer.
   void ask_restored_fit() {
     write_int(5);
+    std::int32_t restored = 0;  // restored-state parameters
     for (;;) {
       say("Fit for dips? (0/1)");
       const std::int32_t fit_dips = in_.read_int32();
-      write_int(fit_dips);
       if (fit_dips == 0) {
+        write_int(fit_dips);
         write_real(ask_regional_dip());
         break;
       }
       if (fit_dips == 1) {
-        if (beds_) {
-          for (;;) {
-            say_all({"For bed / contact data:", "(1) Use same restored dip for all beds (and dip data).",
-                     "(2) Fit dip separately for each bed."});
-            const std::int32_t per_bed = in_.read_int32();
+        write_int(fit_dips);
+        if (!beds_) {
+          restored += 1;
+          break;
+        }
+        for (;;) {
+          say_all({"For bed / contact data:", "(1) Use same restored dip for all beds (and dip data).",
+                   "(2) Fit dip separately for each bed."});
+          const std::int32_t per_bed = in_.read_int32();
+          if (per_bed == 1) {
             write_int(per_bed);
-            if (per_bed == 1) break;
-            if (per_bed == 2) {
-              if (dips_) say("Restored dip for dip data will be fit as a single additional parameter");
-              break;
-            }
-            invalid();
+            restored += 1;
+            break;
           }
+          if (per_bed == 2) {
+            write_int(per_bed);
+            restored += nbeds_;
+            if (dips_) {
+              say("Restored dip for dip data will be fit as a single additional parameter");
+              restored += 1;
+            }
+            break;
+          }
+          invalid();
         }
         break;
       }
       invalid();
-      write_int(5);
     }
     for (;;) {
       say("Fit for y intercepts of beds?");
       const std::int32_t fit_beds = in_.read_int32();
-      write_int(fit_beds);
-      if (fit_beds == 0 || fit_beds == 1) break;
+      if (fit_beds == 0 || fit_beds == 1) {
+        write_int(fit_beds);
+        if (fit_beds == 1) restored += nbeds_;
+        break;
+      }
       say("Invalid Command.");
     }
     // foldquest reads the parameter file a second time, with the restored-
-    // state parameters added.
-    write_name(params_file_);
+    // state parameters added: it must hold their range lines too.
+    std::string name = params_file_;
+    for (;;) {
+      const std::string wrong = check_parameter_file(name, initial_model_params() + restored);
+      if (wrong.empty()) break;
+      ff::say(ff::Line() << "Error: " << wrong);
+      name = ask_existing_file("Input Parameter File Name (with extension)");
+    }
+    write_name(name);
   }
 
   void ask_terraces() {
     write_real(ask_real("Enter original terrace surface dip at time of formation in degrees (Negative is down to "
                         "the left, positive right): "));
-    say("Enter number of terraces");
-    nterr_answer_ = in_.read_int32();
+    for (;;) {
+      say("Enter number of terraces");
+      nterr_answer_ = in_.read_int32();
+      // foldquest reads one elevation (and one uncertainty) per terrace of the file.
+      if (nterr_answer_ == nterr_) break;
+      ff::say(ff::Line() << "Error: the terrace file holds " + std::to_string(nterr_) + " terraces");
+    }
     ff::say(ff::Line() << "Enter terrace inner edge elevations at time of formation for all " << nterr_answer_
                        << " terraces.");
     write_reals(read_reals(nterr_answer_));
@@ -470,15 +525,28 @@ class Dialogue {
     if (faultpts_) write_real(ask_real("Enter Uncertainty in Fault Point Data: "));
   }
 
+  // foldquest would replace a data, parameter or options file named here
+  // with its results.
   void ask_results_file() {
-    say("Input file name to save errors to.");
-    write_name(in_.read_word());
+    for (;;) {
+      say("Input file name to save errors to.");
+      const std::string name = in_.read_word();
+      bool clash = same_file(name, out_.target());
+      for (const auto& f : inputs_) clash = clash || same_file(name, f);
+      if (!clash) {
+        write_name(name);
+        return;
+      }
+      ff::say(ff::Line() << "Error: " << name << " is a file this run reads; the results would destroy it");
+    }
   }
 
   ff::Reader& in_;
   OptionsFile& out_;
 
   bool beds_ = false, dips_ = false, faultpts_ = false, terraces_ = false;
+  std::vector<std::string> inputs_;  // every file named as an input
+  int nbeds_ = 0;                 // "bed" and "growth" headers in the bed file
   int ngrowth_ = 0;               // "growth" headers in the bed file
   int nterr_ = 0;                 // "terrace" headers in the terrace file
   std::int32_t nterr_answer_ = 0;  // the terrace count the user gave
@@ -502,6 +570,36 @@ std::string name_as_answer(const std::string& name) {
   }
   q.push_back('\'');
   return q;
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+  namespace fs = std::filesystem;
+  if (a.empty() || b.empty()) return false;
+  std::error_code ec;
+  if (fs::exists(a, ec) && fs::exists(b, ec)) {
+    const bool same = fs::equivalent(a, b, ec);
+    return !ec && same;
+  }
+  const auto ca = fs::weakly_canonical(a, ec);
+  if (ec) return false;
+  const auto cb = fs::weakly_canonical(b, ec);
+  return !ec && ca == cb;
+}
+
+std::string check_parameter_file(const std::string& path, int nranges) {
+  const std::string wrong =
+      "the parameter file " + path + " does not hold the " + std::to_string(nranges) + " range lines this model needs";
+  try {
+    auto in = ff::Reader::open_file(path);
+    for (int i = 0; i < nranges; ++i) {
+      if (in->at_end()) return wrong + " (it ends after " + std::to_string(i) + ")";
+      ff::Read r = in->read();
+      for (int k = 0; k < 3; ++k) r.real();
+    }
+  } catch (const ff::InputError& e) {
+    return wrong + " (" + e.what() + ")";
+  }
+  return {};
 }
 
 int count_headers(const std::string& path, const std::string& keyword) {

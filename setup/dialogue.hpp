@@ -27,6 +27,18 @@ void run_dialogue(ff::Reader& in, OptionsFile& out);
 // quote.
 std::string name_as_answer(const std::string& name);
 
+// True when `a` and `b` name the same file (links and other spellings of
+// the path included); a name that does not exist yet is compared by its
+// resolved path.
+bool same_file(const std::string& a, const std::string& b);
+
+// What is wrong with a parameter file for a model of `nranges` parameters
+// (empty when nothing is): it needs at least `nranges` range lines of three
+// numbers.  (A file may hold more: the first reading of a fit-type-5 run
+// reads only part of it.  foldquest itself checks the sense of slip and the
+// increment that follow.)
+std::string check_parameter_file(const std::string& path, int nranges);
+
 // The number of lines of a bed or terrace file whose first word is
 // `keyword` (the header lines foldquest counts: "growth" strata in a bed
 // file, "terrace" records in a terrace file).

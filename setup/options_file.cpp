@@ -58,6 +58,12 @@ int create_temp(const std::string& target, std::string& temp) {
 
 OptionsFile::~OptionsFile() { discard(); }
 
+bool OptionsFile::special_file(const std::string& name) {
+  std::error_code ec;
+  const auto st = fs::status(name, ec);  // follows links
+  return fs::exists(st) && !fs::is_regular_file(st) && !fs::is_directory(st);
+}
+
 bool OptionsFile::open(const std::string& target) {
   discard();
   if (target.empty()) return false;
@@ -70,7 +76,7 @@ bool OptionsFile::open(const std::string& target) {
     if (ec) return false;
     path = real;
   }
-  if (fs::is_directory(path, ec)) return false;
+  if (fs::is_directory(path, ec) || special_file(path.string())) return false;
   if (fs::exists(path, ec) && ::access(path.c_str(), W_OK) != 0) return false;
 
   std::string temp;

@@ -27,8 +27,9 @@ class OptionsFile {
   ~OptionsFile();
 
   // Creates the temporary file beside `target`.  False when `target` is
-  // empty or a folder, names a file that may not be written, or its folder
-  // cannot hold a new file.
+  // empty, exists and is not a regular file (a folder, FIFO or device, which
+  // the rename would replace), names a file that may not be written, or its
+  // folder cannot hold a new file.
   bool open(const std::string& target);
 
   // Writes one line.  A write that fails is remembered and reported by commit().
@@ -45,6 +46,13 @@ class OptionsFile {
   void discard();
 
   const std::string& temp_path() const { return temp_; }
+  // The file the options go to (links resolved); empty when none is open.
+  const std::string& target() const { return target_; }
+
+  // True when `name` exists (through a link too) and is neither a regular
+  // file nor a folder: a FIFO, a device node or a socket, which open()
+  // refuses (a rename would replace it with a regular file).
+  static bool special_file(const std::string& name);
 
  private:
   std::string target_;  // where the finished file goes (symbolic links resolved)

@@ -2,11 +2,23 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <new>
 
+#include "foldquest/driver/interrupt.hpp"
 #include "foldquest/driver/startup.hpp"
 #include "foldquest/input/choose.hpp"
 #include "foldquest/input/user_input.hpp"
 #include "foldquest/report/diagnostics.hpp"
+
+namespace {
+// An allocation that failed (a run too large for the machine) ends the run
+// with a message instead of an abort.
+int out_of_memory() {
+  ff::console().flush();
+  std::fprintf(stderr, "foldquest: error: out of memory; the run needs more memory than this machine has\n");
+  return 1;
+}
+}  // namespace
 
 int main() {
   ff::Reader standard_input("-", std::cin);
@@ -17,13 +29,21 @@ int main() {
     ff::console().flush();
     std::fprintf(stderr, "foldquest: input error: %s\n", e.what());
     return 2;
+  } catch (const std::bad_alloc&) {
+    return out_of_memory();
   }
+  fq::watch_interrupts(session.results, session.results_name);
 
   // Whole seconds of a monotonic clock, truncated.
   const auto tstart = std::chrono::steady_clock::now();
   // From here on the run state is only read.
   const fq::RunState& state = session.state;
-  const std::int64_t nmodels = fq::choose_method(state, session.results);
+  std::int64_t nmodels = 0;
+  try {
+    nmodels = fq::choose_method(state, session.results);
+  } catch (const std::bad_alloc&) {
+    return out_of_memory();
+  }
   const auto tend = std::chrono::steady_clock::now();
   // Diagnostics the model runs held back: one count line per message.
   fq::diag::finish();

@@ -16,7 +16,8 @@ void readterraces(Session& s);
 void readfaultpts(Session& s);
 void readparams(Session& s);
 
-// Throws the parameter-file error held back by the first reading, if any.
+// Prints the unused-lines warning and throws the parameter-file error held
+// back by the first reading, if any (no second reading replaced them).
 void raise_pending_params_error(Session& s);
 
 }  // namespace fq

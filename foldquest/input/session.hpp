@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "foldquest/driver/run_state.hpp"
 #include "freeformat/reader.hpp"
@@ -24,8 +25,22 @@ struct Session {
   // slip sense and increment of a first reading that a fit-type-5 second
   // reading will replace.
   std::optional<ff::InputError> pending_params_error;
+  std::optional<std::string> pending_params_warning;  // unused lines, held back the same way
   int params_readings = 0;
   std::string params_file;  // name given at the last reading of the parameter file
+
+  // Every file the run reads (the options file, the data files, the
+  // parameter file at each reading, the proposal file), with what it is, so
+  // that the results file can never replace one of them.
+  struct InputFile {
+    std::string what;  // "the bed file", ...
+    std::string path;
+  };
+  std::vector<InputFile> inputs;
+  std::string results_name;  // the results file, once opened
+
+  // True in file mode: a refused answer cannot be given again.
+  bool file_mode() const { return options_file != nullptr; }
 
   // The options stream: the options file in file mode, else standard input.
   ff::Reader& opts() { return options_file ? *options_file : console_in; }

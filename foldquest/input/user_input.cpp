@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <fstream>
 
+namespace fs = std::filesystem;
+
 #include "foldquest/input/data_files.hpp"
 
 namespace fq {
@@ -14,7 +16,6 @@ constexpr double pi = Constants::pi;
 void say_all(std::initializer_list<std::string_view> lines) {
   for (auto l : lines) say(l);
 }
-void invalid() { say("Invalid Command"); }
 }  // namespace
 
 void say(std::string_view text) { ff::say(ff::Line() << text); }
@@ -26,6 +27,33 @@ bool file_exists(const std::string& path) {
   return static_cast<bool>(f);
 }
 
+bool same_file(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  if (fs::exists(a, ec) && fs::exists(b, ec)) {
+    const bool same = fs::equivalent(a, b, ec);
+    return !ec && same;
+  }
+  // A name that does not exist yet is that file only if both names lead to
+  // the same place.
+  const auto ca = fs::weakly_canonical(a, ec);
+  if (ec) return false;
+  const auto cb = fs::weakly_canonical(b, ec);
+  return !ec && ca == cb;
+}
+
+void refuse(Session& s, std::string_view message) {
+  say(message);
+  if (!s.file_mode()) return;
+  ff::Reader& in = s.opts();
+  const std::size_t n = in.line_number();
+  const std::size_t line = n > 0 ? n - 1 : 0;
+  std::string why(message);
+  while (!why.empty() && why.back() == ' ') why.pop_back();
+  throw ff::InputError(ff::InputError::Kind::bad_value,
+                       in.where(line) + ": the answer '" + in.line_text(line) + "' was refused (" + why +
+                           "); an options file cannot answer again, so the run stops here");
+}
+
 std::string ask_existing_file(ff::Reader& in, std::string_view prompt) {
   for (;;) {
     say(prompt);
@@ -35,12 +63,24 @@ std::string ask_existing_file(ff::Reader& in, std::string_view prompt) {
   }
 }
 
+std::string ask_input_file(Session& s, std::string_view prompt, std::string_view what) {
+  for (;;) {
+    say(prompt);
+    std::string name = s.opts().read_word();
+    if (file_exists(name)) {
+      s.inputs.push_back({std::string(what), name});
+      return name;
+    }
+    refuse(s, "Invalid File Name");
+  }
+}
+
 int ask_flag(Session& s, std::initializer_list<std::string_view> prompt) {
   for (;;) {
     say_all(prompt);
     const int v = s.opts().read_int32();
     if (v == 0 || v == 1) return v;
-    invalid();
+    refuse(s, "Invalid Command");
   }
 }
 
@@ -58,6 +98,7 @@ void getoptionsid(Session& s) {
   s.state.options.options_id = 4;
   const std::string name = ask_existing_file(s.console_in, "Input file name (with extension)");
   s.options_file = ff::Reader::open_file(name);
+  s.inputs.push_back({"the options file", name});
 }
 
 void getdattype(Session& s) {
@@ -88,7 +129,7 @@ void getdattype(Session& s) {
       }
     }
     if (ok) return;
-    invalid();
+    refuse(s, "Invalid Command");
   }
 }
 
@@ -98,7 +139,7 @@ int ask_choice(Session& s, std::initializer_list<std::string_view> menu, int lo,
     say_all(menu);
     const int v = s.opts().read_int32();
     if (v >= lo && v <= hi) return v;
-    invalid();
+    refuse(s, "Invalid Command");
   }
 }
 }  // namespace
@@ -173,7 +214,7 @@ void getfittype(Session& s) {
       case 5:
         break;
       default:
-        invalid();
+        refuse(s, "Invalid Command");
         continue;
     }
     break;
@@ -210,11 +251,11 @@ void getfittype(Session& s) {
           }
           break;
         }
-        invalid();
+        refuse(s, "Invalid Command");
       }
       break;
     }
-    invalid();
+    refuse(s, "Invalid Command");
   }
   for (;;) {
     say("Fit for y intercepts of beds (0/1)?");
@@ -227,7 +268,7 @@ void getfittype(Session& s) {
       if (o.fit_dips == 0) o.fittype = 2;
       break;
     }
-    say("Invalid Command.");
+    refuse(s, "Invalid Command.");
   }
   p.nparams += p.nrestored_fit_params;
   readparams(s);
@@ -277,7 +318,7 @@ void get_restored_dip_uncertainty(Session& s) {
       p.sigma_restored_dip = s.opts().read_real();
       return;
     }
-    invalid();
+    refuse(s, "Invalid Command");
   }
 }
 
@@ -294,28 +335,28 @@ void getresulttype(Session& s) {
     o.resulttype = s.opts().read_int32();
     if (o.resulttype == 1 || o.resulttype == 3) {
       if (o.method > 3) {
-        say("Error: For a Metropolis Algorithm you must choose probability");
+        refuse(s, "Error: For a Metropolis Algorithm you must choose probability");
         continue;
       }
       if (o.ntypes_present() > 1 && o.resulttype == 1) {
-        say("Error: If fitting more than one data type, you must choose probability or Chi-square.");
+        refuse(s, "Error: If fitting more than one data type, you must choose probability or Chi-square.");
         continue;
       }
       if (o.resulttype == 3 && o.has(Options::dattype_faultpts)) {
-        say("Chi squared is not supported for fault points.");
+        refuse(s, "Chi squared is not supported for fault points.");
         continue;
       }
       return;
     }
     if (o.resulttype == 2 || o.resulttype == 4) break;
-    invalid();
+    refuse(s, "Invalid Command");
   }
 
   for (;;) {
     say("Do you want to propagate errors? (0/1): ");
     o.propagate = s.opts().read_int32();
     if (o.propagate == 0 || o.propagate == 1) break;
-    invalid();
+    refuse(s, "Invalid Command");
   }
   if (beds) {
     say("Enter Uncertainty in Bed Data: ");
@@ -350,8 +391,24 @@ void geterrsfile(Session& s) {
   for (;;) {
     say("Input file name to save errors to.");
     const std::string name = s.opts().read_word();
-    if (s.results.open(name)) return;
-    ff::say(ff::Line() << "Error: cannot open " << name << " for writing");
+    // Writing results over a file the run reads would destroy it (and, for
+    // the options file, the record of the run).
+    const Session::InputFile* clash = nullptr;
+    for (const auto& f : s.inputs) {
+      if (same_file(name, f.path)) {
+        clash = &f;
+        break;
+      }
+    }
+    if (clash) {
+      refuse(s, "Error: " + name + " is " + clash->what + " of this run; writing results to it would destroy it");
+      continue;
+    }
+    if (s.results.open(name)) {
+      s.results_name = name;
+      return;
+    }
+    refuse(s, "Error: cannot open " + name + " for writing");
   }
 }
 

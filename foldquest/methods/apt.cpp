@@ -12,8 +12,10 @@
 //              rho_k += (n + 1)^(-0.6) (alpha_swap - pdes) after every attempt
 // Only the cold chain (level 1) is written, one record per sweep.
 #include <omp.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "foldquest/input/choose.hpp"
@@ -25,13 +27,34 @@
 
 namespace fq {
 
+std::string apt_levels_too_large(int nlevels, int nparams) {
+  // Per level: the state and proposal vectors and two d x d matrices, plus
+  // the ladder entries and the vectors' own bookkeeping.
+  const double d = nparams > 0 ? nparams : 0;
+  const double per_level = 8.0 * (2 * d + 2 * d * d + 2) + 160.0;
+  const double need = per_level * nlevels;
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long page_size = sysconf(_SC_PAGE_SIZE);
+  if (pages <= 0 || page_size <= 0) return {};  // unknown: let the allocation decide
+  const double have = static_cast<double>(pages) * static_cast<double>(page_size);
+  if (need <= have) return {};
+  const auto mb = [](double bytes) { return std::to_string(static_cast<long long>(bytes / 1048576.0 + 0.5)); };
+  return "Error: " + std::to_string(nlevels) + " temperature levels need about " + mb(need) +
+         " MB of memory, more than this machine has (" + mb(have) + " MB).";
+}
+
 void apt_options(Session& s) {
   ask_chain_options(s);
   say("Enter number of temperature levels to use: ");
   for (;;) {
     s.state.method.nlevels = s.opts().read_int32();
-    if (s.state.method.nlevels >= 2) return;
-    say("Error: Must have 2 or more levels for APT algorithm.");
+    if (s.state.method.nlevels < 2) {
+      refuse(s, "Error: Must have 2 or more levels for APT algorithm.");
+      continue;
+    }
+    const std::string too_large = apt_levels_too_large(s.state.method.nlevels, s.state.parameters.nparams);
+    if (too_large.empty()) return;
+    refuse(s, too_large);
   }
 }
 

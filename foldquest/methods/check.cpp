@@ -16,6 +16,11 @@ void check_method_settings(Session& s) {
             " (the restored-state parameters of fit type 5 cannot be drawn from it)");
   }
   recount_grid_after_second_reading(s);
+  // Fit type 5 may have added parameters since the levels were accepted.
+  if (s.state.options.method == 7) {
+    const std::string too_large = apt_levels_too_large(m.nlevels, p.nparams);
+    if (!too_large.empty()) throw ff::InputError(ff::InputError::Kind::bad_value, too_large);
+  }
 }
 
 }  // namespace fq

@@ -43,9 +43,8 @@ std::int64_t draw_model_number(std::int64_t n) {
 
 void mcgrid_options(Session& s) {
   if (!count_mcgrid_models(s)) return;
-  ff::say(ff::Line() << "Enter number of models to run: ");
   auto& p = s.state.parameters;
-  p.nmodels = s.opts().read_int64();
+  p.nmodels = ask_nmodels(s);
   ff::say(ff::Line() << p.nmodels << "models will be run.");
 }
 

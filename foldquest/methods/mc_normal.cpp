@@ -5,6 +5,7 @@
 #include <omp.h>
 
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "foldquest/input/choose.hpp"
@@ -19,16 +20,23 @@ namespace fq {
 void mcnormal_options(Session& s) {
   auto& p = s.state.parameters;
   auto& m = s.state.method;
-  ff::say(ff::Line() << "Enter number of models to run: ");
-  p.nmodels = s.opts().read_int64();
+  p.nmodels = ask_nmodels(s);
   ff::say(ff::Line() << p.nmodels << "models will be run.");
-  m.dist_file = ask_existing_file(s.opts(), "Enter filename to read proposal distribution from: ");
+  m.dist_file = ask_input_file(s, "Enter filename to read proposal distribution from: ", "the proposal file");
 
   // The file: nparams means (one read), one skipped line, then one read per
   // row of the covariance matrix.
   auto in = ff::Reader::open_file(m.dist_file);
   const auto n = static_cast<std::size_t>(p.nparams > 0 ? p.nparams : 0);
   m.means = in->read_reals(n);
+  for (std::size_t j = 0; j < n; ++j) {
+    // A NaN or infinite mean would give a NaN parameter in every draw.
+    if (!std::isfinite(m.means[j])) {
+      throw ff::InputError(ff::InputError::Kind::bad_value,
+                           in->where(in->line_number() - 1) + ": the mean of parameter " + std::to_string(j + 1) +
+                               " must be a finite number");
+    }
+  }
   in->read_nothing("the separator line after the means");
   m.c.assign(n * n, 0.0);
   for (std::size_t i = 0; i < n; ++i) {

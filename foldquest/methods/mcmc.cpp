@@ -1,6 +1,7 @@
 // Random-walk Metropolis-Hastings: each free parameter moves by an
 // independent normal step of standard deviation `steps`; the chain's
 // stationary distribution is proportional to exp(objective).  Sequential.
+#include <cmath>
 #include <vector>
 
 #include "foldquest/input/choose.hpp"
@@ -11,20 +12,36 @@
 
 namespace fq {
 
+std::int64_t ask_nmodels(Session& s) {
+  for (;;) {
+    ff::say(ff::Line() << "Enter number of models to run: ");
+    const std::int64_t n = s.opts().read_int64();
+    // No model at all would report a run that did nothing as a success.
+    if (n >= 1) return n;
+    refuse(s, "Error: the number of models must be at least 1.");
+  }
+}
+
 void ask_chain_options(Session& s) {
   auto& p = s.state.parameters;
   auto& m = s.state.method;
-  ff::say(ff::Line() << "Enter number of models to run: ");
-  p.nmodels = s.opts().read_int64();
+  p.nmodels = ask_nmodels(s);
   for (;;) {
     ff::say(ff::Line() << "Should initial model be (1) random or (2) specified?");
     m.init_mod_rand = s.opts().read_int32();
     if (m.init_mod_rand == 1) return;
     if (m.init_mod_rand == 2) break;
-    say("Invalid Command");
+    refuse(s, "Invalid Command");
   }
-  ff::say(ff::Line() << "Enter initial values for all " << p.nparams << "  parameters: ");
-  m.init_model = s.opts().read_reals(static_cast<std::size_t>(p.nparams > 0 ? p.nparams : 0));
+  for (;;) {
+    ff::say(ff::Line() << "Enter initial values for all " << p.nparams << "  parameters: ");
+    m.init_model = s.opts().read_reals(static_cast<std::size_t>(p.nparams > 0 ? p.nparams : 0));
+    // A NaN or an infinity starts the chain at a model that cannot be scored.
+    bool finite = true;
+    for (double v : m.init_model) finite = finite && std::isfinite(v);
+    if (finite) return;
+    refuse(s, "Error: every initial value must be a finite number.");
+  }
 }
 
 void mcmc_options(Session& s) { ask_chain_options(s); }

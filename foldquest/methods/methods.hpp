@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "foldquest/driver/run_state.hpp"
 #include "foldquest/input/session.hpp"
@@ -30,6 +31,9 @@ void mcnormal_options(Session& s);
 std::int64_t mc_normal(const RunState& state, ff::Sink& results);
 std::int64_t mc_normal_with(const RunState& state, ff::Sink& results, Evaluate evaluate);
 
+// The number of models to run: at least 1 (refused otherwise).
+std::int64_t ask_nmodels(Session& s);
+
 // The questions every Markov-chain method starts with: the number of models
 // and the initial model.
 void ask_chain_options(Session& s);
@@ -52,6 +56,9 @@ std::int64_t ram_with(const RunState& state, ff::Sink& results, Evaluate evaluat
 // Adaptive Parallel Tempering: a ladder of tempered chains, levels advanced
 // in parallel; only the cold chain is written.
 void apt_options(Session& s);
+// Empty when `nlevels` levels of `nparams` parameters fit in this machine's
+// memory, else the message that says they do not.
+std::string apt_levels_too_large(int nlevels, int nparams);
 std::int64_t apt(const RunState& state, ff::Sink& results);
 std::int64_t apt_with(const RunState& state, ff::Sink& results, Evaluate evaluate);
 

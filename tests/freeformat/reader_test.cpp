@@ -321,12 +321,11 @@ TEST(ReaderEnd, EndOfStreamNamesTheStreamAndLine) {
   ff::Reader s("-", in);
   EXPECT_EQ(s.read_int32(), 7);
   expect_error([&s] { s.read_word(); }, Kind::end_of_stream, {"standard input", "line 1"});
-  // A stream that is already broken reads as ended.
+  // A broken stream is a read failure, never the end of the input.
   std::istringstream broken("1\n");
   broken.setstate(std::ios::badbit);
   ff::Reader b("-", broken);
-  EXPECT_TRUE(b.at_end());
-  EXPECT_THROW(b.read_int32(), ff::InputError);
+  expect_error([&b] { b.at_end(); }, Kind::read_failed, {"standard input", "reading failed"});
 }
 
 // Once the stream has ended, every call returns or throws at once: a dialogue
@@ -425,6 +424,52 @@ TEST(ReaderFiles, OpenFile) {
   // A folder is no file to read, though the stream library opens it.
   expect_error([&dir] { ff::Reader::open_file(dir.string()); }, Kind::cannot_open, {dir.string()});
   std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+
+namespace {
+
+// A stream buffer that hands out `text` and then fails, as a device with an
+// input/output error does.
+class FailingBuffer : public std::streambuf {
+ public:
+  explicit FailingBuffer(std::string text) : text_(std::move(text)) {
+    setg(text_.data(), text_.data(), text_.data() + text_.size());
+  }
+
+ protected:
+  int_type underflow() override { throw std::ios_base::failure("device error"); }
+
+ private:
+  std::string text_;
+};
+
+// LF, CRLF and a lone CR (old Mac files) each end a line; mixed files too.
+TEST(ReaderLines, LineEndsOfEveryKind) {
+  for (const std::string eol : {"\n", "\r\n", "\r"}) {
+    auto r = text("1 2" + eol + "3" + eol + eol + "x" + eol);
+    EXPECT_EQ(r->line_count(), 4u) << static_cast<int>(eol.back());
+    EXPECT_EQ(r->read_int32s(2), (std::vector<std::int32_t>{1, 2}));
+    EXPECT_EQ(r->read_int32(), 3);
+    EXPECT_EQ(r->read_word(), "x");  // the blank line is passed over by the read
+  }
+  auto mixed = text("a\rb\r\nc\nd");
+  EXPECT_EQ(mixed->line_count(), 4u);
+  EXPECT_EQ(mixed->line_text(1), "b");
+  EXPECT_EQ(mixed->line_text(3), "d");
+  EXPECT_EQ(mixed->line_text(9), "");
+}
+
+// An input/output error part way through is reported as such: the lines
+// read before it are not taken for the whole input.
+TEST(ReaderLines, ReadFailureIsNotTheEndOfTheInput) {
+  FailingBuffer buf("bed top\n0 1\n");
+  std::istream in(&buf);
+  ff::Reader r("-", in);
+  EXPECT_EQ(r.read_word(), "bed");
+  EXPECT_EQ(r.read_int32(), 0);
+  expect_error([&r] { r.line_count(); }, Kind::read_failed, {"standard input", "reading failed after line 2"});
 }
 
 }  // namespace

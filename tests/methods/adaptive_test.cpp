@@ -291,17 +291,20 @@ TEST_F(Seeded, TemperingWithSeveralThreads) {
 }
 
 TEST(AdaptiveDialogues, LevelsAndAdaptationStart) {
-  std::istringstream empty;
-  ff::Reader in("-", empty);
+  // Refused level counts are asked again at the console.
+  std::istringstream typed("100\n1\n1\n0\n4\n");
+  ff::Reader in("-", typed);
   fq::Session s(in);
   s.state.parameters.nparams = 2;
-  s.options_file = ff::Reader::from_string("opts", "100\n1\n1\n0\n4\n");
   ConsoleCapture console;
   fq::apt_options(s);
   EXPECT_EQ(s.state.method.nlevels, 4);
   int errors = 0;
   for (const auto& l : console.lines()) errors += l == " Error: Must have 2 or more levels for APT algorithm.";
   EXPECT_EQ(errors, 2);
+  // An options file cannot answer again.
+  s.options_file = ff::Reader::from_string("opts", "100\n1\n1\n4\n");
+  EXPECT_THROW(fq::apt_options(s), ff::InputError);
   s.options_file = ff::Reader::from_string("opts", "100\n1\n250\n");
   fq::am_options(s);
   EXPECT_EQ(s.state.method.begin_adapt, 250);

@@ -32,14 +32,15 @@ void identify(const fq::RunState&, double& out, std::span<const double> p) {
   for (double v : p) out = out * 1000 + v;
 }
 
-// Runs a method's option questions on `answers` (the options stream).
-void ask(fq::RunState& st, void (*options)(fq::Session&), const std::string& answers = "") {
-  std::istringstream empty;
-  ff::Reader in("-", empty);
+// Runs a method's option questions on `answers` (the options stream: an
+// options file, or the console when `console` is set).
+void ask(fq::RunState& st, void (*options)(fq::Session&), const std::string& answers = "", bool console = false) {
+  std::istringstream typed(console ? answers : std::string());
+  ff::Reader in("-", typed);
   fq::Session s(in);
   s.state = st;
   s.params_file = "params.txt";
-  s.options_file = ff::Reader::from_string("opts.txt", answers);
+  if (!console) s.options_file = ff::Reader::from_string("opts.txt", answers);
   options(s);
   st = s.state;
 }
@@ -241,11 +242,13 @@ TEST_F(MonteCarloNormal, DrawsHaveTheFileMeanAndCovariance) {
 TEST_F(MonteCarloNormal, BadProposalFiles) {
   auto st = grid_state({0, 0}, {0, 0}, {1, 1});
   ConsoleCapture console;
-  // A missing file is asked again.
-  ask(st, fq::mcnormal_options, "10\nno_such_file.txt\n'" + path_ + "'\n");
+  // A missing file is asked again at the console; an options file cannot
+  // answer again.
+  ask(st, fq::mcnormal_options, "10\nno_such_file.txt\n'" + path_ + "'\n", true);
   int invalid = 0;
   for (const auto& l : console.lines()) invalid += l == " Invalid File Name";
   EXPECT_EQ(invalid, 1);
+  EXPECT_THROW(ask(st, fq::mcnormal_options, "10\nno_such_file.txt\n'" + path_ + "'\n"), ff::InputError);
   // A file that ends early, a non-number, a matrix that is not positive definite.
   for (const char* text : {"1.0 2.0\nsep\n4.0 1.0\n", "1.0 x\nsep\n1 0\n0 1\n", "0 0\nsep\n1 2\n2 1\n"}) {
     std::ofstream(path_) << text;

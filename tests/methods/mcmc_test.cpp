@@ -141,11 +141,11 @@ TEST(MetropolisHastings, NotANumberObjectivesAreRejected) {
 }
 
 TEST(MetropolisHastings, Dialogue) {
-  std::istringstream empty;
-  ff::Reader in("-", empty);
+  // Typed at the console, where the refused 3 is asked again.
+  std::istringstream typed("500\n3\n2\n1.0, 2.0\n3.0\n");
+  ff::Reader in("-", typed);
   fq::Session s(in);
   s.state.parameters.nparams = 3;
-  s.options_file = ff::Reader::from_string("opts", "500\n3\n2\n1.0, 2.0\n3.0\n");
   ConsoleCapture console;
   fq::mcmc_options(s);
   EXPECT_EQ(s.state.parameters.nmodels, 500);

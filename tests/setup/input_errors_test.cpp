@@ -50,7 +50,10 @@ class InputErrors : public ::testing::Test {
     write("dips.txt", "100 50 30\n");
     write("terr.txt", "terrace t1\n0 100\nterrace t2\n10 120\nterrace t3\n20 140\n");
     write("faults.txt", "-30 -20\n");
-    write("params.txt", "0 1 1\n1\n0.5\n");
+    // 14 range lines for the model, 4 more for the restored-state intercepts.
+    std::string ranges;
+    for (int i = 0; i < 18; ++i) ranges += "0 1 1\n";
+    write("params.txt", ranges + "1\n0.5\n");
     write("opts.txt", kEarlier);
   }
   void TearDown() override { fs::remove_all(dir_); }

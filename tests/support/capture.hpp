@@ -40,6 +40,7 @@ class ConsoleCapture {
   ConsoleCapture(const ConsoleCapture&) = delete;
   ConsoleCapture& operator=(const ConsoleCapture&) = delete;
   std::vector<std::string> lines() const { return split_lines(read_all(f_)); }
+  std::string text() const { return read_all(f_); }
 
  private:
   std::FILE* f_;
