@@ -27,6 +27,12 @@ struct Session {
   int params_readings = 0;
   std::string params_file;  // name given at the last reading of the parameter file
 
+  // Command line (`foldquest run`): the options file that answers the source
+  // question, and a results-file name that replaces the options file's.
+  std::optional<std::string> options_path;
+  std::optional<std::string> results_override;
+  std::string results_name;  // the results file opened by geterrsfile
+
   // The options stream: the options file in file mode, else standard input.
   ff::Reader& opts() { return options_file ? *options_file : console_in; }
 };
