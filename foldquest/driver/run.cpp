@@ -6,7 +6,7 @@
 
 #include "foldquest/driver/cli.hpp"
 #include "foldquest/driver/startup.hpp"
-#include "foldquest/input/choose.hpp"
+#include "foldquest/driver/choose.hpp"
 #include "foldquest/input/user_input.hpp"
 #include "foldquest/report/diagnostics.hpp"
 

@@ -7,7 +7,6 @@
 #include <cmath>
 #include <vector>
 
-#include "foldquest/input/choose.hpp"
 #include "foldquest/math/geometry.hpp"
 #include "foldquest/methods/grid_common.hpp"
 #include "foldquest/methods/methods.hpp"
@@ -40,10 +39,6 @@ void gridsearch_options(Session& s) {
   } else {
     ff::say(ff::Line() << "Error: (max-min) is not evenly divisible by step for all parameters.");
   }
-}
-
-std::int64_t gridsearch(const RunState& state, ff::Sink& results) {
-  return gridsearch_with(state, results, choose_fault_model);
 }
 
 std::int64_t gridsearch_with(const RunState& state, ff::Sink& results, Evaluate evaluate) {

@@ -8,7 +8,6 @@
 #include <cmath>
 #include <vector>
 
-#include "foldquest/input/choose.hpp"
 #include "foldquest/math/linalg.hpp"
 #include "foldquest/math/random.hpp"
 #include "foldquest/methods/chain.hpp"
@@ -17,8 +16,6 @@
 namespace fq {
 
 void ram_options(Session& s) { ask_chain_options(s); }
-
-std::int64_t ram(const RunState& state, ff::Sink& results) { return ram_with(state, results, choose_fault_model); }
 
 std::int64_t ram_with(const RunState& state, ff::Sink& results, Evaluate evaluate) {
   const auto& p = state.parameters;
