@@ -99,6 +99,7 @@ void seed_for_run() {
 
 void set_run_seed(long long t) { g_run_seed.store(t < 0 ? -1 : t); }
 void set_thread_seed(long long t) { t_thread_seed = t < 0 ? -1 : t; }
+long long run_seed() { return g_run_seed.load(); }
 void set_test_seed(long long t) { set_run_seed(t); }
 
 double ram_eta(std::int64_t n, std::size_t d) {

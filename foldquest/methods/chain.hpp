@@ -84,6 +84,8 @@ void set_run_seed(long long t);
 // The same for the calling thread only (one chain of several); a negative
 // value clears it.
 void set_thread_seed(long long t);
+// The run's fixed seed, or -1 when the clock chooses.
+long long run_seed();
 // Tests: set_run_seed(t).
 void set_test_seed(long long t);
 
