@@ -16,5 +16,7 @@ int main(int argc, char** argv) {
     return fq::cli::kExitUsage;
   }
   ff::Reader standard_input("-", std::cin);
-  return fq::run_inversion(standard_input, fq::RunControl{});
+  fq::RunControl control;
+  control.progress = true;  // shown only when standard error is a terminal
+  return fq::run_inversion(standard_input, control);
 }

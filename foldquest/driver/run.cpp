@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <vector>
 
 #include "foldquest/driver/cli.hpp"
+#include "foldquest/driver/progress_display.hpp"
 #include "foldquest/driver/startup.hpp"
 #include "foldquest/driver/choose.hpp"
 #include "foldquest/input/user_input.hpp"
@@ -171,8 +173,17 @@ int run_inversion(ff::Reader& console_in, const RunControl& control) {
   // Whole seconds of a monotonic clock, truncated.
   const auto tstart = std::chrono::steady_clock::now();
   bool stopped = false;  // a chain ended by an exception
-  const std::int64_t nmodels = control.chains > 0 ? run_chains(state, session.results_name, chain_results, stopped)
-                                                  : choose_method(state, session.results);
+  std::int64_t nmodels = 0;
+  {
+    // The models the display counts to (the chains' steps added up; a sum
+    // that would overflow is capped).
+    const std::int64_t per_chain = std::max<std::int64_t>(state.parameters.nmodels, 0);
+    const std::int64_t copies = std::max(1, control.chains);
+    const std::int64_t total = per_chain > INT64_MAX / copies ? INT64_MAX : per_chain * copies;
+    const ProgressDisplay display(total, control.progress);
+    nmodels = control.chains > 0 ? run_chains(state, session.results_name, chain_results, stopped)
+                                 : choose_method(state, session.results);
+  }
   const auto tend = std::chrono::steady_clock::now();
   // Diagnostics the model runs held back: one count line per message.
   diag::finish();

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "foldquest/math/random.hpp"
+#include "foldquest/report/progress.hpp"
 
 namespace fq::chain {
 
@@ -153,6 +154,7 @@ void write_record(ff::Sink& results, double lnp, std::span<const double> params)
 }
 
 void progress(std::int64_t model, std::int64_t nmodels) {
+  fq::progress::advance();
   if (model % 10000 == 0) ff::say(ff::Line() << "ran model " << model << " of " << nmodels);
 }
 

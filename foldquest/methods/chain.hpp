@@ -113,6 +113,7 @@ void print_covariance(const char* title, const SquareMatrix& c);
 // One chain record: the current objective and the parameter vector.
 void write_record(ff::Sink& results, double lnp, std::span<const double> params);
 
+// Counts one step for the progress display (fq::progress), and prints
 // "ran model ", model, " of ", nmodels every 10000 iterations.
 void progress(std::int64_t model, std::int64_t nmodels);
 

@@ -10,6 +10,7 @@
 #include "foldquest/math/geometry.hpp"
 #include "foldquest/methods/grid_common.hpp"
 #include "foldquest/methods/methods.hpp"
+#include "foldquest/report/progress.hpp"
 
 namespace fq {
 
@@ -77,6 +78,7 @@ std::int64_t gridsearch_with(const RunState& state, ff::Sink& results, Evaluate 
         double rms = 0;
         evaluate(state, rms, params);
         write_buffer[static_cast<std::size_t>(model - model_last - 1)] = rms;
+        progress::advance();
       }
     }
     first_block = false;

@@ -13,6 +13,7 @@
 #include "foldquest/methods/grid_common.hpp"
 #include "foldquest/methods/chain.hpp"
 #include "foldquest/methods/methods.hpp"
+#include "foldquest/report/progress.hpp"
 
 namespace fq {
 
@@ -116,6 +117,7 @@ std::int64_t montecarlo_grid_with(const RunState& state, ff::Sink& results, Eval
         double rms = 0;
         evaluate(state, rms, block_params);
         scores[i] = rms;
+        progress::advance();
       }
     }
     for (std::int64_t k = 0; k < count; ++k) {

@@ -14,6 +14,7 @@
 #include "foldquest/math/random.hpp"
 #include "foldquest/methods/chain.hpp"
 #include "foldquest/methods/methods.hpp"
+#include "foldquest/report/progress.hpp"
 
 namespace fq {
 
@@ -82,6 +83,7 @@ std::int64_t mc_normal_with(const RunState& state, ff::Sink& results, Evaluate e
         double error = 0;
         evaluate(state, error, draws[i]);
         scores[i] = error;
+        progress::advance();
       }
     }
     for (std::int64_t k = 0; k < count; ++k) {

@@ -12,6 +12,7 @@
 #include "foldquest/math/random.hpp"
 #include "foldquest/methods/chain.hpp"
 #include "foldquest/methods/methods.hpp"
+#include "foldquest/report/progress.hpp"
 
 namespace fq {
 
@@ -56,6 +57,7 @@ std::int64_t ram_with(const RunState& state, ff::Sink& results, Evaluate evaluat
       break;
     }
     chain::write_record(results, lnp, params);
+    progress::advance();
     if (n % 1000 == 0) ff::say(ff::Line() << "ran model " << n << " of " << nmodels);
   }
   chain::print_covariance("Final Covariance matrix:", c);
