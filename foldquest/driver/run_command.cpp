@@ -8,6 +8,7 @@
 #include "foldquest/driver/commands.hpp"
 #include "foldquest/driver/run.hpp"
 #include "foldquest/methods/chain.hpp"
+#include "foldquest/methods/ranks.hpp"
 #include "freeformat/writer.hpp"
 
 namespace fq::cli {
@@ -29,8 +30,15 @@ int run_command(const Args& args) {
 
   chain::set_run_seed(seed ? static_cast<long long>(*seed) : -1);
   if (threads > 0) omp_set_num_threads(static_cast<int>(threads));
-  if (quiet) ff::console().close();  // lines to a closed sink are dropped
-  control.progress = !quiet && isatty(STDERR_FILENO) == 1;
+
+  // Under mpirun (MPI build): every rank reads the options and data; rank 0
+  // alone prints and writes the results file (but each rank writes the
+  // files of the chains it runs).
+  const ranks::Session mpi;
+  const bool root = ranks::rank() == 0;
+  if (!root && control.chains == 0) control.results = "/dev/null";
+  if (quiet || !root) ff::console().close();  // lines to a closed sink are dropped
+  control.progress = !quiet && ranks::size() == 1 && isatty(STDERR_FILENO) == 1;
 
   // Nothing is read from the console: a question the options file does not
   // answer ends the run as an input error instead of waiting.

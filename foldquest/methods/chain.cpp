@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "foldquest/math/random.hpp"
+#include "foldquest/methods/ranks.hpp"
 #include "foldquest/report/progress.hpp"
 
 namespace fq::chain {
@@ -92,6 +93,7 @@ void seed_for_run() {
   const long long fixed = g_run_seed.load();
   const std::uint32_t t = fixed >= 0 ? static_cast<std::uint32_t>(fixed) : clock_seed();
   seed_random(t);
+  if (ranks::rank() != 0) return;  // every rank has the same seed; one line
   // Standard error, so that the console transcript stays as it always was;
   // one whole line, flushed at once.
   std::fprintf(stderr, "foldquest: random seed %lu\n", static_cast<unsigned long>(t));

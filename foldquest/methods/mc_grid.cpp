@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <span>
+#include <utility>
 #include <vector>
 
 #include "foldquest/math/geometry.hpp"
@@ -13,6 +15,7 @@
 #include "foldquest/methods/grid_common.hpp"
 #include "foldquest/methods/chain.hpp"
 #include "foldquest/methods/methods.hpp"
+#include "foldquest/methods/ranks.hpp"
 #include "foldquest/report/progress.hpp"
 
 namespace fq {
@@ -100,10 +103,17 @@ std::int64_t montecarlo_grid_with(const RunState& state, ff::Sink& results, Eval
   std::vector<std::int64_t> numbers(static_cast<std::size_t>(std::min(kBlockSize, nmodels)));
   std::vector<double> scores(numbers.size());
   std::vector<double> params(n);
+  // With several ranks (MPI) rank 0 draws, every rank evaluates its share of
+  // the block, and rank 0 gathers and writes: the one-process file.
+  const int nranks = ranks::size(), me = ranks::rank();
   for (std::int64_t first = 1; first <= nmodels; first += kBlockSize) {
     const std::int64_t count = std::min(kBlockSize, nmodels - first + 1);
-    for (std::int64_t k = 0; k < count; ++k) numbers[static_cast<std::size_t>(k)] = draw_model_number(nposs);
-#pragma omp parallel default(none) shared(state, evaluate, p, kback, numbers, scores, count, first, n)
+    if (me == 0)
+      for (std::int64_t k = 0; k < count; ++k) numbers[static_cast<std::size_t>(k)] = draw_model_number(nposs);
+    ranks::broadcast(std::span<std::int64_t>(numbers.data(), static_cast<std::size_t>(count)));
+    const std::pair<std::int64_t, std::int64_t> mine = ranks::share(count, me, nranks);
+    const std::int64_t lo = mine.first, hi = mine.second;
+#pragma omp parallel default(none) shared(state, evaluate, p, kback, numbers, scores, lo, hi, first, n)
     {
       if (first == 1) {
 #pragma omp single
@@ -111,7 +121,7 @@ std::int64_t montecarlo_grid_with(const RunState& state, ff::Sink& results, Eval
       }
       std::vector<double> block_params(n);
 #pragma omp for schedule(guided, 100)
-      for (std::int64_t k = 0; k < count; ++k) {
+      for (std::int64_t k = lo; k < hi; ++k) {
         const auto i = static_cast<std::size_t>(k);
         modelparamsfromnum(numbers[i], block_params, kback, p.mins, p.steps);
         double rms = 0;
@@ -120,6 +130,8 @@ std::int64_t montecarlo_grid_with(const RunState& state, ff::Sink& results, Eval
         progress::advance();
       }
     }
+    ranks::gather(std::span<double>(scores.data(), static_cast<std::size_t>(count)));
+    if (me != 0) continue;
     for (std::int64_t k = 0; k < count; ++k) {
       const auto i = static_cast<std::size_t>(k);
       modelparamsfromnum(numbers[i], params, kback, p.mins, p.steps);
