@@ -3,7 +3,9 @@
 #include <omp.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <sstream>
+#include <system_error>
 
 #include "foldquest/driver/commands.hpp"
 #include "foldquest/driver/run.hpp"
@@ -19,6 +21,13 @@ int run_command(const Args& args) {
   control.results = args.value("results");
   control.wait_for_enter = false;
   if (args.has("results") && control.results->empty()) throw UsageError("empty file name for --results");
+  if (control.results) {
+    // The results file is created (emptied) at the end of the start-up: it
+    // must not be the options file the run reads.
+    std::error_code ec;
+    if (std::filesystem::equivalent(*control.options_file, *control.results, ec))
+      throw UsageError("--results names the options file '" + *control.options_file + "'");
+  }
 
   // Everything the command line says is checked before the run starts.
   std::optional<std::uint32_t> seed;

@@ -174,6 +174,15 @@ TEST_F(RunCommand, AResultsFileThatCannotBeWrittenEndsWithStatusOneOrTwo) {
   EXPECT_NE(r.err.find("no/such/folder/out.txt"), std::string::npos) << r.err;
 }
 
+TEST_F(RunCommand, ResultsMayNotNameTheOptionsFile) {
+  const std::string opt = fewer_models("mcgrid.opt", 20);
+  const std::string before = file(opt);
+  const Result r = run("run " + opt + " --results ./" + opt);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("--results names the options file"), std::string::npos) << r.err;
+  EXPECT_EQ(file(opt), before) << "the options file was overwritten";
+}
+
 TEST_F(RunCommand, AnOptionsFileThatEndsEarlyIsAnInputErrorNotAWait) {
   std::vector<std::string> l = lines_of(file("mcmc.opt"));
   std::ofstream(dir_ / "short.opt") << l.at(0) << "\n" << l.at(1) << "\n";
