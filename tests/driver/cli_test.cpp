@@ -104,7 +104,10 @@ struct Result {
 };
 
 Result run(const std::string& arguments) {
-  const std::string out = testing::TempDir() + "cli_out.txt", err = testing::TempDir() + "cli_err.txt";
+  // Per test: ctest runs the tests of this file at the same time.
+  const std::string base =
+      testing::TempDir() + "cli_" + testing::UnitTest::GetInstance()->current_test_info()->name();
+  const std::string out = base + ".out", err = base + ".err";
   const std::string cmd = "'" FOLDQUEST_EXE "' " + arguments + " </dev/null >'" + out + "' 2>'" + err + "'";
   const int rc = std::system(cmd.c_str());
   return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, read_file(out), read_file(err)};
