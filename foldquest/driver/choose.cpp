@@ -3,18 +3,22 @@
 #include <array>
 
 #include "foldquest/methods/methods.hpp"
+#include "foldquest/models/parallel_fpf_run.hpp"
 #include "foldquest/models/trishear_bend_run.hpp"
 #include "foldquest/models/trishear_decol_run.hpp"
+#include "foldquest/models/trishear_listric_run.hpp"
 #include "foldquest/models/trishear_straight_run.hpp"
 
 namespace fq {
 namespace {
 
 // Fault models by code.  Entries arrive with their models.
-constexpr std::array<FaultModel, 3> kFaultModels{{
+constexpr std::array<FaultModel, 5> kFaultModels{{
     {1, trishear_str_options, run_model_str},
     {2, trishear_decol_options, run_model_decol},
     {3, trishear_bend_options, run_model_bend},
+    {4, trishear_listric_options, run_model_listric},
+    {5, parallel_fpf_options, run_model_pfpf},
 }};
 
 // Methods by code.

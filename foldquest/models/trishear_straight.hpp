@@ -69,15 +69,45 @@ inline constexpr std::int64_t max_steps_per_point = 100'000'000;
 // infinities and NaN.  It concerns only |eta| < 1e-12 m zeta.
 inline constexpr double kNearFaultRatio = 1e-12;
 
+// How model runs step points through the trishear zone:
+//   avx2       many points at once (TrishearStr's batched kernel), four
+//              doubles per instruction, glibc's vector power, sine and
+//              cosine; chosen at start when the processor has AVX2 (and the
+//              build found libmvec)
+//   portable   many points at once, the baseline instruction set (x86-64 or
+//              any other), the C library's power, sine and cosine
+//   reference  one point at a time, every power from std::pow: the kernel
+//              as first written, kept as the reference the others are
+//              checked against
+// The three agree within rounding: the same positions and covariances for
+// s = 1 (no power), a few ulp per power otherwise; scores within 1e-12
+// relative.  The environment variable FOLDQUEST_SCALAR_KERNEL (any value
+// but empty or 0) starts with `reference`.  Kernels read the setting when
+// they are constructed; tests switch it with set_zone_vector_path between
+// runs.  Thread-safe.
+enum class ZoneVectorPath { reference, portable, avx2 };
+ZoneVectorPath zone_vector_path();
+// Asking for avx2 where it is not available gives portable.
+void set_zone_vector_path(ZoneVectorPath path);
+
 // The trishear velocity field of one step of `increment` slip, with its
 // per-call constants computed once.  Valid (defined) only where zeta > 0,
 // m > 0 and s > 0; the callers route every other point elsewhere.
 class TrishearZone {
  public:
-  TrishearZone(double v0, double m, double increment, double s);
+  // How r^(1/s) is evaluated.  `fast` (the default) takes r for s = 1,
+  // sqrt(r) for s = 2 and r*r for s = 0.5 -- the power itself for s = 1,
+  // and within an ulp of std::pow otherwise (both are correctly rounded or
+  // nearly so) -- and std::pow for every other exponent.  `reference` always
+  // calls std::pow: the kernel the fast one is checked against.
+  enum class Powers { fast, reference };
+
+  TrishearZone(double v0, double m, double increment, double s, Powers powers = Powers::fast);
 
   // True when the field is defined at all: m > 0 and s > 0 (false for NaN).
   bool defined() const { return defined_; }
+  // True when r^(1/s) is r itself (s = 1 on the fast path).
+  bool linear() const { return exponent_ == Exponent::one; }
 
   // Displacement of a point by the field in one step, WITHOUT the tip's
   // advance (subtract povers*increment from x for the motion relative to the
@@ -91,7 +121,13 @@ class TrishearZone {
   void rotate_dip(Vec2 p, double& theta, double& sigma) const;
 
  private:
+  friend struct ZoneLanes;                  // the batched zone step
   double p3_of(double r, double p1) const;  // r^((1-s)/s) from p1 = r^(1/s)
+  double p1_of(double r) const;             // r^(1/s)
+
+  // The exponent 1/s when a cheaper exact form exists.
+  enum class Exponent : unsigned char { general, one, half, two };
+  Exponent exponent_ = Exponent::general;
 
   double m_, increment_, s_;
   double half_v0_, eta_coef_, two_s_, two_s_m_, m_inc_, sqrt_m_;
@@ -115,6 +151,23 @@ inline double TrishearZone::p3_of(double r, double p1) const {
   return std::pow(r, e3_);
 }
 
+// r^(1/s).  The shape exponent is the same for every step of a model run,
+// so the switch is predicted perfectly; s = 1 (the most common choice)
+// needs no power at all.
+inline double TrishearZone::p1_of(double r) const {
+  switch (exponent_) {
+    case Exponent::one:
+      return r;
+    case Exponent::half:
+      return std::sqrt(r);
+    case Exponent::two:
+      return r * r;
+    case Exponent::general:
+      break;
+  }
+  return std::pow(r, e1_);
+}
+
 // r = |eta| / (zeta m); p1 = r^(1/s), p2 = r^((s+1)/s);
 // displacement = ((v0/2)(sgn p1 + 1), (v0/2)(m/(s+1))(p2 - 1));
 // with the Jacobian also p3 = r^((1-s)/s) and a, b, c as in the notation.
@@ -122,7 +175,7 @@ inline Vec2 TrishearZone::displacement(Vec2 p, Mat2* jac) const {
   const double zeta = p.x, eta = p.y;
   const double r = std::abs(eta) / (zeta * m_);
   const double sgn = eta >= 0 ? 1.0 : -1.0;
-  const double p1 = std::pow(r, e1_);
+  const double p1 = p1_of(r);
   const double p2 = r * p1;
   if (jac != nullptr) {
     const double p3 = p3_of(r, p1);
@@ -137,7 +190,13 @@ inline Vec2 TrishearZone::displacement(Vec2 p, Mat2* jac) const {
 // The constants of one kernel call.
 class TrishearStr {
  public:
-  TrishearStr(double v0, double m, double total_slip, double increment, double povers, double s);
+  // `powers` chooses how the zone step takes its powers; `batched` lets
+  // trishear_func and trishear_func_dip step many points at once (the same
+  // values within rounding, faster).  Reference powers without batching is
+  // the kernel the others are checked against; with the process set to
+  // ZoneVectorPath::reference every kernel is that one.
+  TrishearStr(double v0, double m, double total_slip, double increment, double povers, double s,
+              TrishearZone::Powers powers = TrishearZone::Powers::fast, bool batched = true);
 
   const TrishearZone& zone() const { return zone_; }
   double v0() const { return v0_; }
@@ -149,6 +208,7 @@ class TrishearStr {
 
  private:
   friend struct TrishearStrKernel;
+  friend struct ZoneLanes;
   TrishearZone zone_;
   double v0_, m_, total_slip_, increment_, povers_, s_;
   double abs_total_;       // T = |total_slip|
@@ -156,6 +216,7 @@ class TrishearStr {
   double tip_advance_;     // povers * increment, the tip's advance per zone step
   double final_shift_;     // total_slip * povers, back to the starting tip
   bool step_count_ok_;     // |total_slip| / |increment| < max_steps_per_point
+  bool batched_;           // trishear_func may use the batched zone step
 };
 
 // One point through the whole slip; `cov` (may be null) becomes J C J^T at

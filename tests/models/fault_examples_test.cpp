@@ -1,7 +1,8 @@
-// The shipped examples of the detachment ramp (examples/decol) and the fault
-// with a bend (examples/bend): their data files are what the generators make
-// from the true models, their grid searches find those models, and every
-// options file runs foldquest to the end.
+// The shipped examples of the detachment ramp (examples/decol), the fault
+// with a bend (examples/bend), the kink fold (examples/kink_fold) and the
+// listric fault (examples/listric): their data files are what the
+// generators make from the true models, their grid searches find those
+// models, and every options file runs foldquest to the end.
 //
 // To write the data files again:
 //   build/tests/models_fault_examples_test --gtest_also_run_disabled_tests
@@ -23,6 +24,8 @@
 #include "examples/tools/best_model.hpp"
 #include "tests/models/trishear_bend_example_data.hpp"
 #include "tests/models/trishear_decol_example_data.hpp"
+#include "tests/models/parallel_fpf_example_data.hpp"
+#include "tests/models/trishear_listric_example_data.hpp"
 
 namespace fs = std::filesystem;
 
@@ -37,6 +40,8 @@ struct Example {
 const Example kExamples[] = {
     {"bend", fqtest::bend_example::files, fqtest::bend_example::true_model},
     {"decol", fqtest::decol_example::files, fqtest::decol_example::true_model},
+    {"kink_fold", fqtest::kink_example::files, fqtest::kink_example::true_model},
+    {"listric", fqtest::listric_example::files, fqtest::listric_example::true_model},
 };
 void PrintTo(const Example& e, std::ostream* os) { *os << e.folder; }
 

@@ -550,3 +550,155 @@ TEST(TrishearKernel, ArraysMustMatch) {
 
 }  // namespace
 }  // namespace fq
+
+namespace fq {
+namespace {
+
+// ---------------------------------------------------------------------------
+// Shape exponents with a cheaper exact power (s = 1, 2, 0.5) against the
+// reference kernel, which always calls pow.
+
+// Restores a fold of points, with covariances, and a set of dips through the
+// same slip with both kernels.  s = 1 takes r itself for r^1 (no rounding
+// at all); s = 2 and 0.5 take sqrt(r) and r*r, correctly rounded where pow
+// may differ by an ulp, which the restoration carries along over 100 steps.
+constexpr auto kFastPowers = fqtest::Tol::rel(1e-12, "relative", "an ulp per power over 100 zone steps");
+
+TEST(TrishearKernel, ExactPowerShortcutsAgreeWithThePowerFunction) {
+  using P = TrishearZone::Powers;
+  for (double s : {1.0, 2.0, 0.5}) {
+    for (double inc : {-1.0, 1.0}) {
+      SCOPED_TRACE(testing::Message() << "s " << s << " increment " << inc);
+      const TrishearStr fast(inc, 0.6, 100 * inc, inc, 2.0, s, P::fast);
+      const TrishearStr ref(inc, 0.6, 100 * inc, inc, 2.0, s, P::reference);
+      for (int i = 0; i < 40; ++i) {
+        const Vec2 start{-60.0 + 4.0 * i, -30.0 + 1.7 * i};
+        Vec2 a = start, b = start;
+        Mat2 ca{4, 1, 1, 9}, cb = ca;
+        ASSERT_TRUE(trishear_point(fast, a, &ca));
+        ASSERT_TRUE(trishear_point(ref, b, &cb));
+        if (s == 1.0) {
+          // No power to differ: the same operations in the same order.
+          EXPECT_CLOSE(a, b, fqtest::Tol::exact());
+        } else {
+          EXPECT_CLOSE(a.x, b.x, kFastPowers);
+          EXPECT_CLOSE(a.y, b.y, kFastPowers);
+        }
+        EXPECT_CLOSE(ca.a, cb.a, kFastPowers);
+        EXPECT_CLOSE(ca.b, cb.b, kFastPowers);
+        EXPECT_CLOSE(ca.d, cb.d, kFastPowers);
+        double ta = 0.3 - 0.01 * i, sa = 0.05, tb = ta, sb = sa;
+        a = b = start;
+        ASSERT_TRUE(trishear_dip(fast, a, ta, sa));
+        ASSERT_TRUE(trishear_dip(ref, b, tb, sb));
+        EXPECT_CLOSE(ta, tb, kFastPowers);
+        EXPECT_CLOSE(sa, sb, kFastPowers);
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace fq
+
+namespace fq {
+namespace {
+
+// ---------------------------------------------------------------------------
+// The batched zone step (many points at once) against one point at a time:
+// the same operations in the same order, so the same bits.
+
+// A fold's worth of points in every domain: hanging wall, footwall, zone,
+// on both boundaries, behind the tip, on the fault's extension.
+std::vector<Vec2> mixed_points(int n) {
+  std::vector<Vec2> pts;
+  for (int i = 0; i < n; ++i) {
+    const double zeta = -80.0 + 170.0 * i / n;
+    const double eta = ((i * 37) % 41 - 20) * 2.5;
+    pts.push_back({zeta, i % 13 == 0 ? 0.0 : eta});
+  }
+  pts.push_back({30.0, 0.6 * 30.0});    // on the upper boundary
+  pts.push_back({30.0, -0.6 * 30.0});   // on the lower boundary
+  return pts;
+}
+
+// Restores the process-wide path when a test ends.
+struct VectorPathScope {
+  explicit VectorPathScope(ZoneVectorPath p) : saved(zone_vector_path()) { set_zone_vector_path(p); }
+  ~VectorPathScope() { set_zone_vector_path(saved); }
+  ZoneVectorPath saved;
+};
+
+// The vector power (AVX2 path, general s) is within a few ulp of pow per
+// step; over 60 steps that stays far inside this bound.
+constexpr auto kVectorPower = fqtest::Tol::rel(1e-12, "relative", "a few ulp per power over 60 zone steps");
+
+TEST(TrishearKernel, BatchedZoneStepGivesTheBitsOfOnePointAtATime) {
+ for (ZoneVectorPath path : {ZoneVectorPath::portable, ZoneVectorPath::avx2}) {
+  const VectorPathScope scope(path);
+  // Only the AVX2 path's vector power (s not 1, 2 or 0.5) may differ.
+  const bool vector_power = zone_vector_path() == ZoneVectorPath::avx2;
+  for (double s : {1.0, 1.7, 2.0}) {
+    const fqtest::Tol tol = vector_power && s == 1.7 ? kVectorPower : fqtest::Tol::exact();
+    for (double inc : {-1.0, -0.3, 0.7}) {
+      for (int n : {5, 16, 37, 101}) {
+        for (bool with_cov : {false, true}) {
+          SCOPED_TRACE(testing::Message() << "s " << s << " inc " << inc << " n " << n << " cov " << with_cov);
+          const TrishearStr batched(inc, 0.6, 60 * inc, inc, 1.5, s);
+          const TrishearStr single(inc, 0.6, 60 * inc, inc, 1.5, s, TrishearZone::Powers::fast, false);
+          std::vector<Vec2> a = mixed_points(n), b = a;
+          std::vector<Mat2> ca(with_cov ? a.size() : 0, Mat2{4, 1, 1, 9}), cb = ca;
+          ASSERT_TRUE(trishear_func(batched, a, ca));
+          ASSERT_TRUE(trishear_func(single, b, cb));
+          for (std::size_t i = 0; i < a.size(); ++i) {
+            EXPECT_CLOSE(a[i], b[i], tol) << "point " << i;
+            if (with_cov) {
+              EXPECT_CLOSE(ca[i], cb[i], tol) << "point " << i;
+            }
+          }
+        }
+      }
+    }
+  }
+ }
+}
+
+TEST(TrishearKernel, BatchedDipsGiveWhatOneDipAtATimeGives) {
+  for (ZoneVectorPath path : {ZoneVectorPath::portable, ZoneVectorPath::avx2}) {
+    const VectorPathScope scope(path);
+    // The AVX2 path takes the dips' sines and cosines (and general powers)
+    // from vector functions, a few ulp from the C library's.
+    const fqtest::Tol tol = zone_vector_path() == ZoneVectorPath::avx2 ? kVectorPower : fqtest::Tol::exact();
+    for (double s : {1.0, 1.7}) {
+      for (double inc : {-0.5, 0.5}) {
+        SCOPED_TRACE(testing::Message() << "s " << s << " inc " << inc);
+        const TrishearStr batched(inc, 0.6, 60 * inc, inc, 1.5, s);
+        const TrishearStr single(inc, 0.6, 60 * inc, inc, 1.5, s, TrishearZone::Powers::fast, false);
+        std::vector<Vec2> a = mixed_points(40), b = a;
+        std::vector<double> ta(a.size()), sa(a.size(), 0.05);
+        for (std::size_t i = 0; i < ta.size(); ++i) ta[i] = -0.6 + 0.03 * static_cast<double>(i);
+        std::vector<double> tb = ta, sb = sa;
+        ASSERT_TRUE(trishear_func_dip(batched, a, ta, sa));
+        ASSERT_TRUE(trishear_func_dip(single, b, tb, sb));
+        for (std::size_t i = 0; i < a.size(); ++i) {
+          EXPECT_CLOSE(a[i], b[i], s == 1.0 ? fqtest::Tol::exact() : tol) << "dip " << i;
+          EXPECT_CLOSE(ta[i], tb[i], tol) << "dip " << i;
+          EXPECT_CLOSE(sa[i], sb[i], tol) << "dip " << i;
+        }
+      }
+    }
+  }
+}
+
+TEST(TrishearKernel, BatchedZoneStepRefusesWhatOnePointAtATimeRefuses) {
+  // An increment of 0: every point NaN, the call false, as without lanes.
+  std::vector<Vec2> pts = mixed_points(40);
+  std::vector<Mat2> cov(pts.size(), Mat2{1, 0, 0, 1});
+  EXPECT_FALSE(trishear_func(TrishearStr(0.0, 0.6, -10.0, 0.0, 1.5, 1.0), pts, cov));
+  for (std::size_t i = 0; i < pts.size(); ++i) {
+    EXPECT_TRUE(std::isnan(pts[i].x) && std::isnan(cov[i].a)) << "point " << i;
+  }
+}
+
+}  // namespace
+}  // namespace fq
