@@ -18,7 +18,7 @@
 
 #include "tests/support/example_states.hpp"
 #include "foldquest/driver/startup.hpp"
-#include "foldquest/input/choose.hpp"
+#include "foldquest/driver/choose.hpp"
 #include "foldquest/input/session.hpp"
 #include "freeformat/reader.hpp"
 #include "freeformat/writer.hpp"

@@ -8,17 +8,32 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "freeformat/writer.hpp"
 
 namespace fq {
 
-// Blocks SIGINT and SIGTERM in the calling thread and every thread it starts
-// later, and starts the watcher.  Call once, on the main thread, before any
-// other thread exists (before the method's parallel loops).  A signal the
-// caller already ignores (a background job under nohup) stays ignored.
-// `results` must outlive the process's run.
-void watch_interrupts(ff::Sink& results, const std::string& results_name);
+// The results files of one run, stopped after their last whole line and
+// reported when SIGINT or SIGTERM arrives while the watch is alive.  The
+// first watch blocks SIGINT and SIGTERM in the calling thread and every
+// thread it starts later, and starts the one watcher thread of the process:
+// make it on the main thread, before any other thread exists (before the
+// method's parallel loops).  A signal the caller already ignores (a
+// background job under nohup) stays ignored.  Every sink must outlive the
+// watch; once the watch is gone a signal ends the process without touching
+// them.
+struct WatchedResults {
+  ff::Sink* sink;
+  std::string name;
+};
+class InterruptWatch {
+ public:
+  explicit InterruptWatch(std::vector<WatchedResults> results);
+  ~InterruptWatch();
+  InterruptWatch(const InterruptWatch&) = delete;
+  InterruptWatch& operator=(const InterruptWatch&) = delete;
+};
 
 // The exit status for an interrupt by `sig`: 128 + the signal number.
 int interrupt_status(int sig);

@@ -37,10 +37,14 @@ struct Session {
     std::string path;
   };
   std::vector<InputFile> inputs;
-  std::string results_name;  // the results file, once opened
 
   // True in file mode: a refused answer cannot be given again.
   bool file_mode() const { return options_file != nullptr; }
+  // Command line (`foldquest run`): the options file that answers the source
+  // question, and a results-file name that replaces the options file's.
+  std::optional<std::string> options_path;
+  std::optional<std::string> results_override;
+  std::string results_name;  // the results file opened by geterrsfile
 
   // The options stream: the options file in file mode, else standard input.
   ff::Reader& opts() { return options_file ? *options_file : console_in; }

@@ -391,18 +391,29 @@ void geterrsfile(Session& s) {
   for (;;) {
     say("Input file name to save errors to.");
     const std::string name = s.opts().read_word();
+    // --results replaces the answer; there is nobody to ask again.
+    const std::string target = s.results_override.value_or(name);
     // Writing results over a file the run reads would destroy it (and, for
     // the options file, the record of the run).
     const Session::InputFile* clash = nullptr;
     for (const auto& f : s.inputs) {
-      if (same_file(name, f.path)) {
+      if (same_file(target, f.path)) {
         clash = &f;
         break;
       }
     }
     if (clash) {
-      refuse(s, "Error: " + name + " is " + clash->what + " of this run; writing results to it would destroy it");
+      const std::string why = "Error: " + target + " is " + clash->what + " of this run; writing results to it would destroy it";
+      if (s.results_override) throw ff::InputError(ff::InputError::Kind::bad_value, why.substr(7) + " (--results)");
+      refuse(s, why);
       continue;
+    }
+    if (s.results_override) {
+      if (!s.results.open(target))
+        throw ff::InputError(ff::InputError::Kind::cannot_open,
+                             "cannot open results file '" + target + "' (--results) for writing");
+      s.results_name = target;
+      return;
     }
     if (s.results.open(name)) {
       s.results_name = name;

@@ -18,7 +18,6 @@
 #include <string>
 #include <vector>
 
-#include "foldquest/input/choose.hpp"
 #include "foldquest/input/user_input.hpp"
 #include "foldquest/math/linalg.hpp"
 #include "foldquest/math/random.hpp"
@@ -57,8 +56,6 @@ void apt_options(Session& s) {
     refuse(s, too_large);
   }
 }
-
-std::int64_t apt(const RunState& state, ff::Sink& results) { return apt_with(state, results, choose_fault_model); }
 
 namespace {
 

@@ -2,8 +2,11 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 
 #include "foldquest/math/random.hpp"
+#include "foldquest/methods/ranks.hpp"
+#include "foldquest/report/progress.hpp"
 
 namespace fq::chain {
 
@@ -78,16 +81,29 @@ double acceptance_probability(double lnpnew, double lnp, double beta) {
 bool accept(double lnpnew, double lnp, double u) { return acceptance_probability(lnpnew, lnp) > u; }
 
 namespace {
-std::atomic<long long> g_test_seed{-1};
-}
+std::atomic<long long> g_run_seed{-1};
+thread_local long long t_thread_seed = -1;
+}  // namespace
 
 void seed_for_run() {
-  const long long t = g_test_seed.load();
-  if (t >= 0) seed_random(static_cast<std::uint32_t>(t));
-  else init_random_seed();
+  if (t_thread_seed >= 0) {
+    seed_random(static_cast<std::uint32_t>(t_thread_seed));
+    return;
+  }
+  const long long fixed = g_run_seed.load();
+  const std::uint32_t t = fixed >= 0 ? static_cast<std::uint32_t>(fixed) : clock_seed();
+  seed_random(t);
+  if (ranks::rank() != 0) return;  // every rank has the same seed; one line
+  // Standard error, so that the console transcript stays as it always was;
+  // one whole line, flushed at once.
+  std::fprintf(stderr, "foldquest: random seed %lu\n", static_cast<unsigned long>(t));
+  std::fflush(stderr);
 }
 
-void set_test_seed(long long t) { g_test_seed.store(t); }
+void set_run_seed(long long t) { g_run_seed.store(t < 0 ? -1 : t); }
+void set_thread_seed(long long t) { t_thread_seed = t < 0 ? -1 : t; }
+long long run_seed() { return g_run_seed.load(); }
+void set_test_seed(long long t) { set_run_seed(t); }
 
 double ram_eta(std::int64_t n, std::size_t d) {
   const float w = std::pow(static_cast<float>(n), -0.6666666865348816f);
@@ -140,6 +156,7 @@ void write_record(ff::Sink& results, double lnp, std::span<const double> params)
 }
 
 void progress(std::int64_t model, std::int64_t nmodels) {
+  fq::progress::advance();
   if (model % 10000 == 0) ff::say(ff::Line() << "ran model " << model << " of " << nmodels);
 }
 

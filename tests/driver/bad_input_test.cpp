@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "foldquest/driver/startup.hpp"
-#include "foldquest/input/choose.hpp"
+#include "foldquest/driver/choose.hpp"
 #include "foldquest/input/data_files.hpp"
 #include "foldquest/methods/methods.hpp"
 #include "tests/support/capture.hpp"

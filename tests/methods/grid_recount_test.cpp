@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "foldquest/driver/startup.hpp"
-#include "foldquest/input/choose.hpp"
+#include "foldquest/driver/choose.hpp"
 #include "foldquest/methods/methods.hpp"
 #include "tests/support/capture.hpp"
 

@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include "foldquest/input/choose.hpp"
+#include "foldquest/driver/choose.hpp"
 #include "foldquest/report/diagnostics.hpp"
 #include "tests/fit/console_capture.hpp"
 #include "tests/support/expect_close.hpp"

@@ -16,7 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include "foldquest/input/choose.hpp"
+#include "foldquest/driver/choose.hpp"
 #include "foldquest/models/trishear_listric.hpp"
 #include "foldquest/report/diagnostics.hpp"
 #include "tests/models/trishear_listric_example_data.hpp"

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "examples/tools/straight_ramp_data.hpp"
-#include "foldquest/input/choose.hpp"
+#include "foldquest/driver/choose.hpp"
 #include "foldquest/models/trishear_straight.hpp"
 #include "tests/models/trishear_bend_example_data.hpp"
 #include "tests/models/trishear_decol_example_data.hpp"
