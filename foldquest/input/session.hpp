@@ -19,6 +19,11 @@ struct Session {
   ff::Reader& console_in;                      // standard input (the source question)
   std::unique_ptr<ff::Reader> options_file;    // open in file mode
   ff::Sink results;                            // the results file, opened by geterrsfile
+  // The results file's name as the options gave it.  Tools that only read a
+  // run's results (summary, restore, plot) set open_results to false: the
+  // name is then taken but the file is neither created nor emptied.
+  std::string results_name;
+  bool open_results = true;
 
   // A parameter-file error that the dialogue may still make irrelevant: the
   // slip sense and increment of a first reading that a fit-type-5 second

@@ -350,7 +350,8 @@ void geterrsfile(Session& s) {
   for (;;) {
     say("Input file name to save errors to.");
     const std::string name = s.opts().read_word();
-    if (s.results.open(name)) return;
+    s.results_name = name;
+    if (!s.open_results || s.results.open(name)) return;
     ff::say(ff::Line() << "Error: cannot open " << name << " for writing");
   }
 }
