@@ -5,7 +5,6 @@
 
 #include "foldquest/driver/startup.hpp"
 #include "foldquest/input/session.hpp"
-#include "foldquest/input/user_input.hpp"
 #include "freeformat/reader.hpp"
 #include "freeformat/writer.hpp"
 
@@ -36,19 +35,11 @@ class QuietConsole {
 }  // namespace
 
 LoadedRun load_run(const std::string& options_path) {
-  // The start-up asks for an existing file again and again; a missing one
-  // is an error here, before the dialogue starts.
-  if (!file_exists(options_path))
-    throw ff::InputError(ff::InputError::Kind::cannot_open, "cannot open the options file '" + options_path + "'");
-  // The source answer and the file name, as a user types them, the name in
-  // quotes so that the free-format reader keeps slashes and blanks.
-  const char quote = options_path.find('"') == std::string::npos ? '"' : '\'';
-  if (options_path.find(quote) != std::string::npos)
-    throw ff::InputError(ff::InputError::Kind::bad_value,
-                         "the options file name '" + options_path + "' holds both kinds of quote");
-  auto answers = ff::Reader::from_string("command line", "2\n" + std::string(1, quote) + options_path +
-                                                             std::string(1, quote) + "\n");
+  // Nothing is read from the console: the options file answers the source
+  // question, and a question it does not answer is an input error.
+  auto answers = ff::Reader::from_string("standard input", "");
   Session session(*answers);
+  session.options_path = options_path;
   session.open_results = false;
   {
     QuietConsole quiet;

@@ -1,52 +1,20 @@
-// foldquest: one inversion from start to end.
-#include <chrono>
+// foldquest: the dialogue with no arguments, else the command line.
 #include <cstdio>
 #include <iostream>
 
-#include "foldquest/driver/startup.hpp"
-#include "foldquest/input/choose.hpp"
-#include "foldquest/input/user_input.hpp"
-#include "foldquest/report/diagnostics.hpp"
+#include "foldquest/driver/cli.hpp"
+#include "foldquest/driver/run.hpp"
+#include "foldquest/math/random.hpp"
+#include "foldquest/methods/chain.hpp"
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc > 1) return fq::cli::main(argc, argv);
+  try {
+    if (const auto seed = fq::seed_from_environment()) fq::chain::set_run_seed(*seed);
+  } catch (const fq::cli::UsageError& e) {
+    std::fprintf(stderr, "foldquest: %s\n", e.what());
+    return fq::cli::kExitUsage;
+  }
   ff::Reader standard_input("-", std::cin);
-  fq::Session session(standard_input);
-  try {
-    fq::startup(session);
-  } catch (const ff::InputError& e) {
-    ff::console().flush();
-    std::fprintf(stderr, "foldquest: input error: %s\n", e.what());
-    return 2;
-  }
-
-  // Whole seconds of a monotonic clock, truncated.
-  const auto tstart = std::chrono::steady_clock::now();
-  // From here on the run state is only read.
-  const fq::RunState& state = session.state;
-  const std::int64_t nmodels = fq::choose_method(state, session.results);
-  const auto tend = std::chrono::steady_clock::now();
-  // Diagnostics the model runs held back: one count line per message.
-  fq::diag::finish();
-  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(tend - tstart).count();
-
-  ff::say(ff::Line() << "Ran " << static_cast<std::int64_t>(nmodels) << " models in "
-                     << static_cast<int>(seconds) << " seconds.");
-  session.results.close();
-  // A results file that could not be written whole (a full disk) must not
-  // pass for a complete run.
-  const bool lost = session.results.failed();
-  if (lost) fq::say("Error: the results file could not be written completely.");
-  fq::say("Finished");
-
-  // Keep a console window open until Enter; a closed standard input is fine
-  // here, the run is complete.
-  try {
-    standard_input.read_nothing("the final Enter");
-  } catch (const ff::InputError&) {
-  }
-  if (lost) {
-    std::fprintf(stderr, "foldquest: error: writing the results file failed; its contents are incomplete\n");
-    return 1;
-  }
-  return 0;
+  return fq::run_inversion(standard_input, fq::RunControl{});
 }

@@ -7,6 +7,18 @@
 
 namespace fq {
 
+void answer_source_question(Session& s, const std::string& options_path) {
+  // The transcript of the dialogue answered "2" and the file name.
+  say("Choose source of run options (not parameter space):");
+  say("(1) Input manually");
+  say("(2) Read from file");
+  say("Input file name (with extension)");
+  if (!file_exists(options_path))
+    throw ff::InputError(ff::InputError::Kind::cannot_open, "cannot open options file '" + options_path + "'");
+  s.state.options.options_id = 4;
+  s.options_file = ff::Reader::open_file(options_path);
+}
+
 void startup(Session& s) {
   auto& o = s.state.options;
   auto& p = s.state.parameters;
@@ -16,7 +28,8 @@ void startup(Session& s) {
   say("Fits kinematic models of fault-related folding to a deformed cross-section.");
   say("");
 
-  getoptionsid(s);
+  if (s.options_path) answer_source_question(s, *s.options_path);
+  else getoptionsid(s);
   getdattype(s);
 
   // Data files always in this order, whatever order the types were listed in.

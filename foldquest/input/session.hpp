@@ -19,10 +19,9 @@ struct Session {
   ff::Reader& console_in;                      // standard input (the source question)
   std::unique_ptr<ff::Reader> options_file;    // open in file mode
   ff::Sink results;                            // the results file, opened by geterrsfile
-  // The results file's name as the options gave it.  Tools that only read a
-  // run's results (summary, restore, plot) set open_results to false: the
-  // name is then taken but the file is neither created nor emptied.
-  std::string results_name;
+  // Tools that only read a run's results (summary, model, plot) set this to
+  // false: geterrsfile then takes the results file's name but neither
+  // creates nor empties the file.
   bool open_results = true;
 
   // A parameter-file error that the dialogue may still make irrelevant: the
@@ -31,6 +30,12 @@ struct Session {
   std::optional<ff::InputError> pending_params_error;
   int params_readings = 0;
   std::string params_file;  // name given at the last reading of the parameter file
+
+  // Command line (`foldquest run`): the options file that answers the source
+  // question, and a results-file name that replaces the options file's.
+  std::optional<std::string> options_path;
+  std::optional<std::string> results_override;
+  std::string results_name;  // the results file opened by geterrsfile
 
   // The options stream: the options file in file mode, else standard input.
   ff::Reader& opts() { return options_file ? *options_file : console_in; }

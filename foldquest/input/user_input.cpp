@@ -350,8 +350,23 @@ void geterrsfile(Session& s) {
   for (;;) {
     say("Input file name to save errors to.");
     const std::string name = s.opts().read_word();
-    s.results_name = name;
-    if (!s.open_results || s.results.open(name)) return;
+    if (!s.open_results) {
+      // A tool that reads the run's results: the name only.
+      s.results_name = s.results_override.value_or(name);
+      return;
+    }
+    if (s.results_override) {
+      // --results replaces the answer; there is nobody to ask again.
+      if (!s.results.open(*s.results_override))
+        throw ff::InputError(ff::InputError::Kind::cannot_open,
+                             "cannot open results file '" + *s.results_override + "' (--results) for writing");
+      s.results_name = *s.results_override;
+      return;
+    }
+    if (s.results.open(name)) {
+      s.results_name = name;
+      return;
+    }
     ff::say(ff::Line() << "Error: cannot open " << name << " for writing");
   }
 }

@@ -85,20 +85,30 @@ std::pair<double, double> UniformGenerator::uniform_pair() {
   return {u1, u2};
 }
 
+namespace {
+thread_local UniformGenerator* t_bound = nullptr;
+}
+
 UniformGenerator& uniform_generator() {
+  if (t_bound != nullptr) return *t_bound;
   static UniformGenerator generator;
   return generator;
 }
 
-void init_random_seed() {
+BindGenerator::BindGenerator(UniformGenerator& g) : previous_(t_bound) { t_bound = &g; }
+BindGenerator::~BindGenerator() { t_bound = previous_; }
+
+std::uint32_t clock_seed() {
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                       std::chrono::steady_clock::now().time_since_epoch())
                       .count();
   // A steady clock never runs backwards from its epoch, but stay safe:
   // reduce to 0 .. 2^31 - 1 whatever the sign.
   const std::int64_t t = ((ms % 2147483648LL) + 2147483648LL) % 2147483648LL;
-  uniform_generator().seed_from(static_cast<std::uint32_t>(t));
+  return static_cast<std::uint32_t>(t);
 }
+
+void init_random_seed() { uniform_generator().seed_from(clock_seed()); }
 
 void seed_random(std::uint32_t t) { uniform_generator().seed_from(t); }
 

@@ -49,15 +49,34 @@ class UniformGenerator {
   std::array<std::uint64_t, 4> s_{};
 };
 
-// The one generator of the process.
+// The calling thread's generator: the one generator of the process, unless
+// a BindGenerator on this thread has bound another (one chain of several
+// running at once, each with its own stream).
 UniformGenerator& uniform_generator();
 
-// Seeds the process generator from the clock: t = milliseconds of a steady
-// clock (on Linux, since the system started) modulo 2^31, seed(i) = t + 37*i.
-// Two seedings within the same millisecond give the same numbers.
+// Binds `g` as the calling thread's generator for the object's lifetime.
+// Not thread-safe itself: create and destroy it on the thread it binds.
+class BindGenerator {
+ public:
+  explicit BindGenerator(UniformGenerator& g);
+  ~BindGenerator();
+  BindGenerator(const BindGenerator&) = delete;
+  BindGenerator& operator=(const BindGenerator&) = delete;
+
+ private:
+  UniformGenerator* previous_;
+};
+
+// The clock's seed: milliseconds of a steady clock (on Linux, since the
+// system started) modulo 2^31.  Two calls within the same millisecond give
+// the same seed.
+std::uint32_t clock_seed();
+
+// Seeds the calling thread's generator from the clock: seed(i) = t + 37*i
+// with t = clock_seed().
 void init_random_seed();
 
-// Seeds the process generator explicitly (tests): seed(i) = t + 37*i.
+// Seeds the calling thread's generator explicitly: seed(i) = t + 37*i.
 void seed_random(std::uint32_t t);
 
 // n independent normal draws, value(i) = mu[i] + sigma[i] * z, by the

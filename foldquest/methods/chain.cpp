@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 
 #include "foldquest/math/random.hpp"
 
@@ -78,16 +79,27 @@ double acceptance_probability(double lnpnew, double lnp, double beta) {
 bool accept(double lnpnew, double lnp, double u) { return acceptance_probability(lnpnew, lnp) > u; }
 
 namespace {
-std::atomic<long long> g_test_seed{-1};
-}
+std::atomic<long long> g_run_seed{-1};
+thread_local long long t_thread_seed = -1;
+}  // namespace
 
 void seed_for_run() {
-  const long long t = g_test_seed.load();
-  if (t >= 0) seed_random(static_cast<std::uint32_t>(t));
-  else init_random_seed();
+  if (t_thread_seed >= 0) {
+    seed_random(static_cast<std::uint32_t>(t_thread_seed));
+    return;
+  }
+  const long long fixed = g_run_seed.load();
+  const std::uint32_t t = fixed >= 0 ? static_cast<std::uint32_t>(fixed) : clock_seed();
+  seed_random(t);
+  // Standard error, so that the console transcript stays as it always was;
+  // one whole line, flushed at once.
+  std::fprintf(stderr, "foldquest: random seed %lu\n", static_cast<unsigned long>(t));
+  std::fflush(stderr);
 }
 
-void set_test_seed(long long t) { g_test_seed.store(t); }
+void set_run_seed(long long t) { g_run_seed.store(t < 0 ? -1 : t); }
+void set_thread_seed(long long t) { t_thread_seed = t < 0 ? -1 : t; }
+void set_test_seed(long long t) { set_run_seed(t); }
 
 double ram_eta(std::int64_t n, std::size_t d) {
   const float w = std::pow(static_cast<float>(n), -0.6666666865348816f);

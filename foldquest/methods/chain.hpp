@@ -71,11 +71,20 @@ double acceptance_probability(double lnpnew, double lnp, double beta = 1.0);
 // The acceptance rule: accepted when acceptance_probability > u.
 bool accept(double lnpnew, double lnp, double u);
 
-// Seeds the process generator at the start of a chain or a Monte Carlo run:
-// from the clock, or from the seed a test fixed with set_test_seed.
+// Seeds this thread's generator (the process generator unless a chain of
+// several bound its own) at the start of a chain or a Monte Carlo run, with
+// the first of: the thread's seed (set_thread_seed), the run's seed
+// (set_run_seed: --seed or FOLDQUEST_SEED), the clock (clock_seed).  Prints
+// the seed on standard error as one line, "foldquest: random seed N", unless
+// it is a thread's seed (whoever set it reports it).
 void seed_for_run();
-// Tests: every later seed_for_run uses `t` (seed_random(t)); a negative
-// value returns to seeding from the clock.
+// Every later seed_for_run uses `t`; a negative value returns to seeding
+// from the clock.  Process-wide.
+void set_run_seed(long long t);
+// The same for the calling thread only (one chain of several); a negative
+// value clears it.
+void set_thread_seed(long long t);
+// Tests: set_run_seed(t).
 void set_test_seed(long long t);
 
 // The robust adaptive step shared by Robust Adaptive Metropolis and
