@@ -114,7 +114,7 @@ def draw_section(ax, prefix):
         my = 0.05 * (max(ys) - min(ys) or 1.0)
         ax.set_xlim(min(xs) - mx, max(xs) + mx)
         ax.set_ylim(min(ys) - my, max(ys) + my)
-    ax.set_aspect("equal", adjustable="datalim")
+    ax.set_aspect("equal", adjustable="box")
     ax.set_xlabel("x")
     ax.set_ylabel("y")
     total = [r for r in scores if r["type"] == "total"]
@@ -126,6 +126,26 @@ def draw_section(ax, prefix):
             title += f" ({parts_text})"
     ax.set_title(title, fontsize=9)
     ax.legend(fontsize=6, loc="best", ncol=2)
+
+
+def section_aspect(prefix):
+    """Height over width of the section's data (observed and restored)."""
+    xs, ys = [], []
+    for r in read_csv(prefix + "_points.csv"):
+        for xk, yk in (("x", "y"), ("x_obs", "y_obs")):
+            x, y = num(r[xk]), num(r[yk])
+            if math.isfinite(x) and math.isfinite(y):
+                xs.append(x)
+                ys.append(y)
+    for r in read_csv(prefix + "_fault.csv"):
+        if r["part"] in ("initial tip", "final tip", "bend"):
+            xs.append(num(r["x"]))
+            ys.append(num(r["y"]))
+    if not xs:
+        return 0.5
+    dx = max(xs) - min(xs)
+    dy = max(ys) - min(ys)
+    return dy / dx if dx > 0 else 0.5
 
 
 def moving_columns(rows, names):
@@ -210,21 +230,33 @@ def main(argv=None):
         if r["parameter"] not in params:
             params.append(r["parameter"])
     rows_below = nd if draws else (len(params) + 1) // 2
-    section_rows = 3 if args.section else 0
-    nrows = section_rows + rows_below
-    if nrows == 0:
+    if not args.section and rows_below == 0:
         print("foldquest_plot: nothing to draw: give --section, --draws or --profile", file=sys.stderr)
         return 2
-    fig = plt.figure(figsize=(10, 2.2 * nrows + 1))
-    grid = GridSpec(nrows, 2, figure=fig, hspace=0.6, wspace=0.3)
+    # The section keeps its true shape (equal scales on x and y): its height
+    # follows the data's, within limits.
+    width = 10.0
+    section_height = 0.0
+    if args.section:
+        try:
+            section_height = min(max(width * section_aspect(args.section), 2.5), 9.0)
+        except (OSError, KeyError) as e:
+            print(f"foldquest_plot: cannot read the CSV files: {e}", file=sys.stderr)
+            return 2
+    ratios = ([section_height] if args.section else []) + [2.0] * rows_below
+    fig = plt.figure(figsize=(width, sum(ratios) + 1.0))
+    grid = GridSpec(len(ratios), 2, figure=fig, height_ratios=ratios, hspace=0.5, wspace=0.3)
     try:
+        first = 0
         if args.section:
-            draw_section(fig.add_subplot(grid[0:section_rows, :]), args.section)
-        below = grid[section_rows:, :].subgridspec(max(rows_below, 1), 2, hspace=0.5, wspace=0.3)
-        if draws:
-            draw_draws(fig, below, draws)
-        elif profile:
-            draw_profile(fig, below, profile)
+            draw_section(fig.add_subplot(grid[0, :]), args.section)
+            first = 1
+        if rows_below:
+            below = grid[first:, :].subgridspec(rows_below, 2, hspace=0.5, wspace=0.3)
+            if draws:
+                draw_draws(fig, below, draws)
+            else:
+                draw_profile(fig, below, profile)
     except (OSError, KeyError) as e:
         print(f"foldquest_plot: cannot read the CSV files: {e}", file=sys.stderr)
         return 2
