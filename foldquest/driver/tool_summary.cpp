@@ -291,8 +291,8 @@ int chain_summary(const LoadedRun& run, const SummaryRequest& req, const std::ve
                          ": the chains have not converged to one distribution");
     const double ess = std::min(s.ess_bulk, s.ess_tail);
     if (ess < ess_limit)
-      warnings.push_back(name + ": ESS " + fixed(ess, 0) + " is below 100 per chain (" + fixed(ess_limit, 0) +
-                         "): too few independent draws for its mean and quantiles");
+      warnings.push_back(name + ": ESS " + fixed(ess, 0) + " is below " + fixed(ess_limit, 0) +
+                         " (100 per chain): too few independent draws for its mean and quantiles");
   };
   for (std::size_t j : free) add(names[j].name, names[j].unit, draws_of(j, false));
   add("score", "", draws_of(0, true));
