@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "foldquest/driver/load_run.hpp"
+#include "foldquest/driver/param_names.hpp"
 #include "foldquest/driver/tool_model.hpp"
 #include "foldquest/driver/tool_plot.hpp"
 #include "foldquest/driver/tool_summary.hpp"
@@ -343,6 +344,47 @@ TEST(PlotTool, ChainsAndRefusedNames) {
   std::ostringstream out2, err2;
   ASSERT_EQ(fq::tool::plot(req, out2, err2), 0) << err2.str();
   EXPECT_GT(fs::file_size("chains.png"), 10000u);
+}
+
+}  // namespace
+
+namespace {
+
+// The names follow the parameter vector's layout: the fault model's own
+// parameters, growth slips, terrace slips, then the restored-state block.
+TEST(ParamNames, FollowTheLayoutOfTheParameterVector) {
+  fq::RunState st;
+  st.options.dattypes[fq::Options::dattype_beds - 1] = 1;
+  st.options.dattypes[fq::Options::dattype_dips - 1] = 1;
+  st.options.dattypes[fq::Options::dattype_terr - 1] = 1;
+  st.options.faulttype = 2;
+  st.options.fittype = 5;
+  st.options.fit_dips = 2;
+  st.options.fit_beds = 1;
+  st.fault.decoly_at_tipy = 0;
+  st.data.beds.resize(2);
+  st.data.beds[0].ident = "a";
+  st.data.beds[1].ident = "g";
+  st.data.beds[1].growth = true;
+  st.data.terraces.resize(1);
+  st.data.terraces[0].ident = "t1";
+  auto& p = st.parameters;
+  p.nparam_start_growth = 9;
+  p.nparam_start_terr = 10;
+  p.nparam_start_restored_fit = 11;
+  p.nrestored_fit_params = 2 + 1 + 2;
+  p.nparams = 15;
+  const auto n = fq::param_names(st);
+  ASSERT_EQ(n.size(), 15u);
+  const std::vector<std::string> want{"tip_x", "tip_y", "slip", "ramp_angle", "phi", "p_over_s", "s",
+                                      "detachment_y", "growth_slip[g]", "terrace_slip[t1]", "restored_dip[a]",
+                                      "restored_dip[g]", "restored_dip[dips]", "intercept[a]", "intercept[g]"};
+  for (std::size_t k = 0; k < want.size(); ++k) EXPECT_EQ(n[k].name, want[k]) << k;
+  EXPECT_EQ(n[3].unit, "degrees");
+  // A fault type without a table keeps generic names for its own block.
+  st.options.faulttype = 9;
+  EXPECT_EQ(fq::param_names(st)[0].name, "param_1");
+  EXPECT_EQ(fq::param_names(st)[8].name, "growth_slip[g]");
 }
 
 }  // namespace
