@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all configure build test demo bench sanitize tsan clean
+.PHONY: all configure build test demo bench bench-mpi sanitize tsan clean
 
 all: build
 
@@ -21,6 +21,10 @@ demo: build
 
 bench: build
 	$(BUILD)/bench/foldquest_bench
+
+# Grid search on MPI ranks against OpenMP threads (needs the MPI build).
+bench-mpi: build
+	bash bench/mpi_grid.sh $(BUILD)
 
 # AddressSanitizer + UndefinedBehaviorSanitizer build of every test.
 sanitize:

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "foldquest/driver/startup.hpp"
-#include "foldquest/input/choose.hpp"
+#include "foldquest/driver/choose.hpp"
 #include "foldquest/input/session.hpp"
 #include "freeformat/reader.hpp"
 #include "freeformat/writer.hpp"

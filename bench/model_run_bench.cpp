@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "foldquest/driver/run_state.hpp"
-#include "foldquest/input/choose.hpp"
+#include "foldquest/driver/choose.hpp"
 
 namespace {
 

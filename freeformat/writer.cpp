@@ -167,9 +167,17 @@ void Sink::flush() {
   if (f_ && std::fflush(f_) != 0) failed_ = true;
 }
 
+namespace {
+thread_local Sink* t_console = nullptr;
+}
+
 Sink& console() {
+  if (t_console != nullptr) return *t_console;
   static Sink s(stdout);
   return s;
 }
+
+ConsoleRedirect::ConsoleRedirect(Sink& sink) : previous_(t_console) { t_console = &sink; }
+ConsoleRedirect::~ConsoleRedirect() { t_console = previous_; }
 
 }  // namespace ff

@@ -104,8 +104,24 @@ class Sink {
   mutable std::mutex mu_;
 };
 
-// The console: standard output.  Tests may attach it elsewhere.
+// The console: standard output.  Tests may attach it elsewhere.  A thread
+// inside a ConsoleRedirect gets the sink it names instead.
 Sink& console();
+
+// Sends the calling thread's console lines to `sink` for the object's
+// lifetime (one of several chains running at once keeps its lines apart,
+// to be printed together afterwards).  Create and destroy it on the thread
+// it redirects.
+class ConsoleRedirect {
+ public:
+  explicit ConsoleRedirect(Sink& sink);
+  ~ConsoleRedirect();
+  ConsoleRedirect(const ConsoleRedirect&) = delete;
+  ConsoleRedirect& operator=(const ConsoleRedirect&) = delete;
+
+ private:
+  Sink* previous_;
+};
 
 // Shorthand for writing one line to the console.
 inline void say(const Line& line) { console().put(line); }

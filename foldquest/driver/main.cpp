@@ -6,9 +6,15 @@
 #include "foldquest/driver/run.hpp"
 #include "foldquest/math/random.hpp"
 #include "foldquest/methods/chain.hpp"
+#include "foldquest/methods/ranks.hpp"
 
 int main(int argc, char** argv) {
   if (argc > 1) return fq::cli::main(argc, argv);
+  if (fq::ranks::launched_as_several()) {
+    // Only one rank would get the console's answers; the others would wait.
+    std::fprintf(stderr, "foldquest: under mpirun, run an options file: foldquest run OPTIONS_FILE\n");
+    return fq::cli::kExitUsage;
+  }
   try {
     if (const auto seed = fq::seed_from_environment()) fq::chain::set_run_seed(*seed);
   } catch (const fq::cli::UsageError& e) {
@@ -16,5 +22,7 @@ int main(int argc, char** argv) {
     return fq::cli::kExitUsage;
   }
   ff::Reader standard_input("-", std::cin);
-  return fq::run_inversion(standard_input, fq::RunControl{});
+  fq::RunControl control;
+  control.progress = true;  // shown only when standard error is a terminal
+  return fq::run_inversion(standard_input, control);
 }

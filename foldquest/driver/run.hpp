@@ -3,10 +3,15 @@
 // arguments) and `foldquest run` both come through here.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
+#include "foldquest/driver/run_state.hpp"
 #include "freeformat/reader.hpp"
+#include "freeformat/writer.hpp"
 
 namespace fq {
 
@@ -29,6 +34,18 @@ struct RunControl {
 // written, 1 when a results file lost lines, 2 for input that cannot be
 // used (the message is printed on standard error).
 int run_inversion(ff::Reader& console_in, const RunControl& control);
+
+// The results file of chain k (1-based) of several: "RESULTS.k".
+std::string chain_results_name(const std::string& results, int k);
+
+// Runs len(results) independent chains of the run's Markov-chain method at
+// once, chain k (0-based) writing results[k] with its own generator seeded
+// derived_seed(run seed, k + 1); prints the seeds on standard error and
+// each chain's console lines after all have ended.  Returns the models run
+// by all chains; `stopped` tells whether a chain ended early (an exception,
+// reported on standard error), so that its file is incomplete.
+std::int64_t run_chains(const RunState& state, const std::string& results_name,
+                        std::span<const std::unique_ptr<ff::Sink>> results, bool& stopped);
 
 // The run's fixed seed from the environment variable FOLDQUEST_SEED, if it
 // is set and not empty.  Throws cli::UsageError for a value that is not a

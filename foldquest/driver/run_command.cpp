@@ -3,11 +3,14 @@
 #include <omp.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <sstream>
+#include <system_error>
 
 #include "foldquest/driver/commands.hpp"
 #include "foldquest/driver/run.hpp"
 #include "foldquest/methods/chain.hpp"
+#include "foldquest/methods/ranks.hpp"
 #include "freeformat/writer.hpp"
 
 namespace fq::cli {
@@ -18,6 +21,13 @@ int run_command(const Args& args) {
   control.results = args.value("results");
   control.wait_for_enter = false;
   if (args.has("results") && control.results->empty()) throw UsageError("empty file name for --results");
+  if (control.results) {
+    // The results file is created (emptied) at the end of the start-up: it
+    // must not be the options file the run reads.
+    std::error_code ec;
+    if (std::filesystem::equivalent(*control.options_file, *control.results, ec))
+      throw UsageError("--results names the options file '" + *control.options_file + "'");
+  }
 
   // Everything the command line says is checked before the run starts.
   std::optional<std::uint32_t> seed;
@@ -29,8 +39,15 @@ int run_command(const Args& args) {
 
   chain::set_run_seed(seed ? static_cast<long long>(*seed) : -1);
   if (threads > 0) omp_set_num_threads(static_cast<int>(threads));
-  if (quiet) ff::console().close();  // lines to a closed sink are dropped
-  control.progress = !quiet && isatty(STDERR_FILENO) == 1;
+
+  // Under mpirun (MPI build): every rank reads the options and data; rank 0
+  // alone prints and writes the results file (but each rank writes the
+  // files of the chains it runs).
+  const ranks::Session mpi;
+  const bool root = ranks::rank() == 0;
+  if (!root && control.chains == 0) control.results = "/dev/null";
+  if (quiet || !root) ff::console().close();  // lines to a closed sink are dropped
+  control.progress = !quiet && ranks::size() == 1 && isatty(STDERR_FILENO) == 1;
 
   // Nothing is read from the console: a question the options file does not
   // answer ends the run as an input error instead of waiting.

@@ -1,6 +1,6 @@
 #include "foldquest/driver/startup.hpp"
 
-#include "foldquest/input/choose.hpp"
+#include "foldquest/driver/choose.hpp"
 #include "foldquest/input/data_files.hpp"
 #include "foldquest/input/user_input.hpp"
 #include "foldquest/methods/methods.hpp"

@@ -10,7 +10,7 @@
 #include "foldquest/driver/param_names.hpp"
 #include "foldquest/driver/tool_text.hpp"
 #include "foldquest/fit/err_and_prob.hpp"
-#include "foldquest/input/choose.hpp"
+#include "foldquest/driver/choose.hpp"
 #include "foldquest/math/geometry.hpp"
 #include "foldquest/report/diagnostics.hpp"
 #include "foldquest/report/results_file.hpp"

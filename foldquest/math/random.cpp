@@ -108,6 +108,10 @@ std::uint32_t clock_seed() {
   return static_cast<std::uint32_t>(t);
 }
 
+std::uint32_t derived_seed(std::uint32_t run_seed, std::uint32_t k) {
+  return static_cast<std::uint32_t>(mix64((static_cast<std::uint64_t>(run_seed) << 32) | k));
+}
+
 void init_random_seed() { uniform_generator().seed_from(clock_seed()); }
 
 void seed_random(std::uint32_t t) { uniform_generator().seed_from(t); }

@@ -72,6 +72,11 @@ class BindGenerator {
 // the same seed.
 std::uint32_t clock_seed();
 
+// The seed of stream `k` of a run seeded with `run_seed` (chain k of
+// several): the low 32 bits of the splitmix64 finaliser of run_seed * 2^32
+// + k, so that neighbouring seeds and neighbouring k give unrelated seeds.
+std::uint32_t derived_seed(std::uint32_t run_seed, std::uint32_t k);
+
 // Seeds the calling thread's generator from the clock: seed(i) = t + 37*i
 // with t = clock_seed().
 void init_random_seed();

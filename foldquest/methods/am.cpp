@@ -12,7 +12,6 @@
 // proposal counts the repeated state.  Sequential.
 #include <vector>
 
-#include "foldquest/input/choose.hpp"
 #include "foldquest/input/user_input.hpp"
 #include "foldquest/math/linalg.hpp"
 #include "foldquest/math/random.hpp"
@@ -26,8 +25,6 @@ void am_options(Session& s) {
   say("Enter model number after which to begin using adapted covariance matrix");
   s.state.method.begin_adapt = s.opts().read_int32();
 }
-
-std::int64_t am(const RunState& state, ff::Sink& results) { return am_with(state, results, choose_fault_model); }
 
 std::int64_t am_with(const RunState& state, ff::Sink& results, Evaluate evaluate) {
   const auto& p = state.parameters;

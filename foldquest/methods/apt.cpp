@@ -16,7 +16,6 @@
 #include <cmath>
 #include <vector>
 
-#include "foldquest/input/choose.hpp"
 #include "foldquest/input/user_input.hpp"
 #include "foldquest/math/linalg.hpp"
 #include "foldquest/math/random.hpp"
@@ -34,8 +33,6 @@ void apt_options(Session& s) {
     say("Error: Must have 2 or more levels for APT algorithm.");
   }
 }
-
-std::int64_t apt(const RunState& state, ff::Sink& results) { return apt_with(state, results, choose_fault_model); }
 
 namespace {
 

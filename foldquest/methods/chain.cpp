@@ -5,6 +5,8 @@
 #include <cstdio>
 
 #include "foldquest/math/random.hpp"
+#include "foldquest/methods/ranks.hpp"
+#include "foldquest/report/progress.hpp"
 
 namespace fq::chain {
 
@@ -91,6 +93,7 @@ void seed_for_run() {
   const long long fixed = g_run_seed.load();
   const std::uint32_t t = fixed >= 0 ? static_cast<std::uint32_t>(fixed) : clock_seed();
   seed_random(t);
+  if (ranks::rank() != 0) return;  // every rank has the same seed; one line
   // Standard error, so that the console transcript stays as it always was;
   // one whole line, flushed at once.
   std::fprintf(stderr, "foldquest: random seed %lu\n", static_cast<unsigned long>(t));
@@ -99,6 +102,7 @@ void seed_for_run() {
 
 void set_run_seed(long long t) { g_run_seed.store(t < 0 ? -1 : t); }
 void set_thread_seed(long long t) { t_thread_seed = t < 0 ? -1 : t; }
+long long run_seed() { return g_run_seed.load(); }
 void set_test_seed(long long t) { set_run_seed(t); }
 
 double ram_eta(std::int64_t n, std::size_t d) {
@@ -152,6 +156,7 @@ void write_record(ff::Sink& results, double lnp, std::span<const double> params)
 }
 
 void progress(std::int64_t model, std::int64_t nmodels) {
+  fq::progress::advance();
   if (model % 10000 == 0) ff::say(ff::Line() << "ran model " << model << " of " << nmodels);
 }
 

@@ -84,6 +84,8 @@ void set_run_seed(long long t);
 // The same for the calling thread only (one chain of several); a negative
 // value clears it.
 void set_thread_seed(long long t);
+// The run's fixed seed, or -1 when the clock chooses.
+long long run_seed();
 // Tests: set_run_seed(t).
 void set_test_seed(long long t);
 
@@ -111,6 +113,7 @@ void print_covariance(const char* title, const SquareMatrix& c);
 // One chain record: the current objective and the parameter vector.
 void write_record(ff::Sink& results, double lnp, std::span<const double> params);
 
+// Counts one step for the progress display (fq::progress), and prints
 // "ran model ", model, " of ", nmodels every 10000 iterations.
 void progress(std::int64_t model, std::int64_t nmodels);
 

@@ -1,16 +1,20 @@
 // Grid search: every model of the parameter grid, in blocks of 100000
-// evaluated in parallel; the main thread writes each block's scores in
-// model order, so line k of the results file belongs to grid model k
-// whatever the number of threads.
+// evaluated in parallel (split across MPI ranks too, when there are
+// several); the main thread (of rank 0) writes each block's scores in model
+// order, so line k of the results file belongs to grid model k whatever the
+// number of threads and ranks.
 #include <omp.h>
 
 #include <cmath>
+#include <span>
+#include <utility>
 #include <vector>
 
-#include "foldquest/input/choose.hpp"
 #include "foldquest/math/geometry.hpp"
 #include "foldquest/methods/grid_common.hpp"
 #include "foldquest/methods/methods.hpp"
+#include "foldquest/methods/ranks.hpp"
+#include "foldquest/report/progress.hpp"
 
 namespace fq {
 
@@ -42,10 +46,6 @@ void gridsearch_options(Session& s) {
   }
 }
 
-std::int64_t gridsearch(const RunState& state, ff::Sink& results) {
-  return gridsearch_with(state, results, choose_fault_model);
-}
-
 std::int64_t gridsearch_with(const RunState& state, ff::Sink& results, Evaluate evaluate) {
   const auto& p = state.parameters;
   const std::int64_t nmodels = p.nmodels;
@@ -66,9 +66,16 @@ std::int64_t gridsearch_with(const RunState& state, ff::Sink& results, Evaluate 
   const auto n = static_cast<std::size_t>(p.nparams);
   std::int64_t model_last = 0;
   bool first_block = true;
+  // With several ranks (MPI) each block is split into contiguous shares,
+  // one per rank; rank 0 gathers the scores and writes the block.
+  const int nranks = ranks::size(), me = ranks::rank();
   while (model_last < nmodels) {
     const std::int64_t block_end = std::min(model_last + kBufferSize, nmodels);
-#pragma omp parallel default(none) shared(state, evaluate, p, kback, write_buffer, model_last, block_end, first_block, n)
+    const std::int64_t nblock = block_end - model_last;
+    const std::pair<std::int64_t, std::int64_t> mine = ranks::share(nblock, me, nranks);
+    const std::int64_t first = model_last + 1 + mine.first, last = model_last + mine.second;
+#pragma omp parallel default(none) \
+    shared(state, evaluate, p, kback, write_buffer, model_last, first, last, first_block, n)
     {
       if (first_block) {
 #pragma omp single
@@ -77,18 +84,20 @@ std::int64_t gridsearch_with(const RunState& state, ff::Sink& results, Evaluate 
       }
       std::vector<double> params(n);
 #pragma omp for schedule(guided, 100)
-      for (std::int64_t model = model_last + 1; model <= block_end; ++model) {
+      for (std::int64_t model = first; model <= last; ++model) {
         modelparamsfromnum(model, params, kback, p.mins, p.steps);
         double rms = 0;
         evaluate(state, rms, params);
         write_buffer[static_cast<std::size_t>(model - model_last - 1)] = rms;
+        progress::advance();
       }
     }
     first_block = false;
-    const std::int64_t nwrite = block_end - model_last;
+    ranks::gather(std::span<double>(write_buffer.data(), static_cast<std::size_t>(nblock)));
     model_last = block_end;
+    if (me != 0) continue;
     ff::say(ff::Line() << "ran model" << model_last << " of " << nmodels);
-    for (std::int64_t k = 0; k < nwrite; ++k)
+    for (std::int64_t k = 0; k < nblock; ++k)
       results.put(ff::Line() << write_buffer[static_cast<std::size_t>(k)]);
   }
   return nmodels;

@@ -1,22 +1,29 @@
 // Grid Monte Carlo: models of the parameter grid drawn uniformly with
-// repetition and evaluated in parallel; each worker writes its results line
-// (score, then the parameters) whole, in completion order.
+// repetition and evaluated in parallel, a block at a time; the results lines
+// (score, then the parameters) are written in the order of the draws.
 #include <omp.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <span>
+#include <utility>
 #include <vector>
 
-#include "foldquest/input/choose.hpp"
 #include "foldquest/math/geometry.hpp"
 #include "foldquest/math/random.hpp"
 #include "foldquest/methods/grid_common.hpp"
 #include "foldquest/methods/chain.hpp"
 #include "foldquest/methods/methods.hpp"
+#include "foldquest/methods/ranks.hpp"
+#include "foldquest/report/progress.hpp"
 
 namespace fq {
 
 namespace {
+
+// Models drawn, evaluated and written per block.
+constexpr std::int64_t kBlockSize = 10000;
 
 // 1e-5 in single precision.
 constexpr float kEvenTolerance = 9.99999974737875e-06f;
@@ -70,10 +77,6 @@ void mcgrid_options(Session& s) {
   ff::say(ff::Line() << p.nmodels << "models will be run.");
 }
 
-std::int64_t montecarlo_grid(const RunState& state, ff::Sink& results) {
-  return montecarlo_grid_with(state, results, choose_fault_model);
-}
-
 std::int64_t montecarlo_grid_with(const RunState& state, ff::Sink& results, Evaluate evaluate) {
   const auto& p = state.parameters;
   const std::int64_t nmodels = p.nmodels;
@@ -93,19 +96,48 @@ std::int64_t montecarlo_grid_with(const RunState& state, ff::Sink& results, Eval
   // Seeded once for the whole run, before the threads start.
   chain::seed_for_run();
   const auto n = static_cast<std::size_t>(p.nparams);
-#pragma omp parallel default(none) shared(state, evaluate, p, kback, results, nmodels, nposs, n)
-  {
+  // Blocks of models: the model numbers are drawn on this thread in model
+  // order, the block is evaluated in parallel, and the lines are written in
+  // model order.  The file is then the same for any number of threads
+  // (the one-thread file), and a fixed seed repeats it exactly.
+  std::vector<std::int64_t> numbers(static_cast<std::size_t>(std::min(kBlockSize, nmodels)));
+  std::vector<double> scores(numbers.size());
+  std::vector<double> params(n);
+  // With several ranks (MPI) rank 0 draws, every rank evaluates its share of
+  // the block, and rank 0 gathers and writes: the one-process file.
+  const int nranks = ranks::size(), me = ranks::rank();
+  for (std::int64_t first = 1; first <= nmodels; first += kBlockSize) {
+    const std::int64_t count = std::min(kBlockSize, nmodels - first + 1);
+    if (me == 0)
+      for (std::int64_t k = 0; k < count; ++k) numbers[static_cast<std::size_t>(k)] = draw_model_number(nposs);
+    ranks::broadcast(std::span<std::int64_t>(numbers.data(), static_cast<std::size_t>(count)));
+    const std::pair<std::int64_t, std::int64_t> mine = ranks::share(count, me, nranks);
+    const std::int64_t lo = mine.first, hi = mine.second;
+#pragma omp parallel default(none) shared(state, evaluate, p, kback, numbers, scores, lo, hi, first, n)
+    {
+      if (first == 1) {
 #pragma omp single
-    ff::say(ff::Line() << "Starting " << omp_get_num_threads() << " threads");
-    std::vector<double> params(n);
+        ff::say(ff::Line() << "Starting " << omp_get_num_threads() << " threads");
+      }
+      std::vector<double> block_params(n);
 #pragma omp for schedule(guided, 100)
-    for (std::int64_t model = 1; model <= nmodels; ++model) {
-      const std::int64_t modelnum = draw_model_number(nposs);
-      modelparamsfromnum(modelnum, params, kback, p.mins, p.steps);
-      double rms = 0;
-      evaluate(state, rms, params);
+      for (std::int64_t k = lo; k < hi; ++k) {
+        const auto i = static_cast<std::size_t>(k);
+        modelparamsfromnum(numbers[i], block_params, kback, p.mins, p.steps);
+        double rms = 0;
+        evaluate(state, rms, block_params);
+        scores[i] = rms;
+        progress::advance();
+      }
+    }
+    ranks::gather(std::span<double>(scores.data(), static_cast<std::size_t>(count)));
+    if (me != 0) continue;
+    for (std::int64_t k = 0; k < count; ++k) {
+      const auto i = static_cast<std::size_t>(k);
+      modelparamsfromnum(numbers[i], params, kback, p.mins, p.steps);
+      chain::write_record(results, scores[i], params);
+      const std::int64_t model = first + k;
       if (model % 10000 == 0) ff::say(ff::Line() << "ran model " << model << " of " << nmodels);
-      chain::write_record(results, rms, params);
     }
   }
   return nmodels;

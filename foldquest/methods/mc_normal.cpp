@@ -1,20 +1,30 @@
 // Monte Carlo from a multivariate normal proposal: every model is a draw of
 // mean `means` and covariance `c` (from the proposal file), evaluated in
-// parallel; each worker writes its results line whole, in completion order.
+// parallel a block at a time; the results lines are written in the order of
+// the draws.
 // Draws are not clipped to the parameter file's ranges.
 #include <omp.h>
 
+#include <algorithm>
 #include <cmath>
+#include <span>
+#include <utility>
 #include <vector>
 
-#include "foldquest/input/choose.hpp"
 #include "foldquest/input/user_input.hpp"
 #include "foldquest/math/linalg.hpp"
 #include "foldquest/math/random.hpp"
 #include "foldquest/methods/chain.hpp"
 #include "foldquest/methods/methods.hpp"
+#include "foldquest/methods/ranks.hpp"
+#include "foldquest/report/progress.hpp"
 
 namespace fq {
+
+namespace {
+// Models drawn, evaluated and written per block.
+constexpr std::int64_t kBlockSize = 10000;
+}  // namespace
 
 void mcnormal_options(Session& s) {
   auto& p = s.state.parameters;
@@ -46,10 +56,6 @@ void mcnormal_options(Session& s) {
   }
 }
 
-std::int64_t mc_normal(const RunState& state, ff::Sink& results) {
-  return mc_normal_with(state, results, choose_fault_model);
-}
-
 std::int64_t mc_normal_with(const RunState& state, ff::Sink& results, Evaluate evaluate) {
   const auto& p = state.parameters;
   const auto& m = state.method;
@@ -59,17 +65,50 @@ std::int64_t mc_normal_with(const RunState& state, ff::Sink& results, Evaluate e
   // Seeded once for the whole run, before the threads start.
   chain::seed_for_run();
   const int n = p.nparams;
-#pragma omp parallel default(none) shared(state, evaluate, m, l, results, nmodels, n)
-  {
+  // Blocks of models: drawn on this thread in model order, evaluated in
+  // parallel, written in model order.  The file is then the same for any
+  // number of threads (the one-thread file), and a fixed seed repeats it.
+  // With several ranks (MPI) rank 0 draws, every rank evaluates its share of
+  // the block, and rank 0 gathers and writes: the one-process file.
+  const auto block = static_cast<std::size_t>(std::min(kBlockSize, nmodels));
+  const auto un = static_cast<std::size_t>(n > 0 ? n : 0);
+  std::vector<double> draws(block * un);  // model k's parameters at k * un
+  std::vector<double> scores(block);
+  const int nranks = ranks::size(), me = ranks::rank();
+  for (std::int64_t first = 1; first <= nmodels; first += kBlockSize) {
+    const std::int64_t count = std::min(kBlockSize, nmodels - first + 1);
+    const auto ucount = static_cast<std::size_t>(count);
+    if (me == 0) {
+      for (std::size_t k = 0; k < ucount; ++k) {
+        const std::vector<double> d = randnormal_multi(n, m.means, l);
+        std::copy(d.begin(), d.end(), draws.begin() + static_cast<std::ptrdiff_t>(k * un));
+      }
+    }
+    ranks::broadcast(std::span<double>(draws.data(), ucount * un));
+    const std::pair<std::int64_t, std::int64_t> mine = ranks::share(count, me, nranks);
+    const std::int64_t lo = mine.first, hi = mine.second;
+#pragma omp parallel default(none) shared(state, evaluate, draws, scores, lo, hi, first, un)
+    {
+      if (first == 1) {
 #pragma omp single
-    ff::say(ff::Line() << "Starting " << omp_get_num_threads() << " threads");
-#pragma omp for schedule(guided, 1000)
-    for (std::int64_t model = 1; model <= nmodels; ++model) {
-      const std::vector<double> params = randnormal_multi(n, m.means, l);
-      double error = 0;
-      evaluate(state, error, params);
+        ff::say(ff::Line() << "Starting " << omp_get_num_threads() << " threads");
+      }
+#pragma omp for schedule(guided, 100)
+      for (std::int64_t k = lo; k < hi; ++k) {
+        const auto i = static_cast<std::size_t>(k);
+        double error = 0;
+        evaluate(state, error, std::span<const double>(draws.data() + i * un, un));
+        scores[i] = error;
+        progress::advance();
+      }
+    }
+    ranks::gather(std::span<double>(scores.data(), ucount));
+    if (me != 0) continue;
+    for (std::size_t i = 0; i < ucount; ++i) {
+      const auto k = static_cast<std::int64_t>(i);
+      chain::write_record(results, scores[i], std::span<const double>(draws.data() + i * un, un));
+      const std::int64_t model = first + k;
       if (model % 10000 == 0) ff::say(ff::Line() << "ran model " << model << " of " << nmodels);
-      chain::write_record(results, error, params);
     }
   }
   return nmodels;

@@ -3,7 +3,6 @@
 // stationary distribution is proportional to exp(objective).  Sequential.
 #include <vector>
 
-#include "foldquest/input/choose.hpp"
 #include "foldquest/input/user_input.hpp"
 #include "foldquest/math/random.hpp"
 #include "foldquest/methods/chain.hpp"
@@ -28,10 +27,6 @@ void ask_chain_options(Session& s) {
 }
 
 void mcmc_options(Session& s) { ask_chain_options(s); }
-
-std::int64_t mcmc(const RunState& state, ff::Sink& results) {
-  return mcmc_with(state, results, choose_fault_model);
-}
 
 std::int64_t mcmc_with(const RunState& state, ff::Sink& results, Evaluate evaluate) {
   const auto& p = state.parameters;

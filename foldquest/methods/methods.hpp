@@ -1,7 +1,9 @@
 // The search and sampling methods.  Each has its option questions (asked at
 // start-up, before the options file is closed) and its run, which reads the
-// run state only, evaluates models through choose_fault_model, writes the
-// results file and returns the number of models to report.
+// run state only, evaluates models through the Evaluate it is given (the
+// driver's choose_fault_model in a run), writes the results file and returns
+// the number of models to report.  The dispatch tables that join methods to
+// fault models live above, in foldquest/driver/choose.cpp.
 #pragma once
 
 #include <cstdint>
@@ -17,17 +19,14 @@ namespace fq {
 
 // Grid search: every grid model, results in model order.
 void gridsearch_options(Session& s);
-std::int64_t gridsearch(const RunState& state, ff::Sink& results);
 std::int64_t gridsearch_with(const RunState& state, ff::Sink& results, Evaluate evaluate);
 
 // Grid Monte Carlo: grid models drawn uniformly, with repetition.
 void mcgrid_options(Session& s);
-std::int64_t montecarlo_grid(const RunState& state, ff::Sink& results);
 std::int64_t montecarlo_grid_with(const RunState& state, ff::Sink& results, Evaluate evaluate);
 
 // Monte Carlo from a multivariate normal proposal read from a file.
 void mcnormal_options(Session& s);
-std::int64_t mc_normal(const RunState& state, ff::Sink& results);
 std::int64_t mc_normal_with(const RunState& state, ff::Sink& results, Evaluate evaluate);
 
 // The questions every Markov-chain method starts with: the number of models
@@ -36,23 +35,19 @@ void ask_chain_options(Session& s);
 
 // Random-walk Metropolis-Hastings.
 void mcmc_options(Session& s);
-std::int64_t mcmc(const RunState& state, ff::Sink& results);
 std::int64_t mcmc_with(const RunState& state, ff::Sink& results, Evaluate evaluate);
 
 // Adaptive Metropolis: the covariance of the chain's history.
 void am_options(Session& s);
-std::int64_t am(const RunState& state, ff::Sink& results);
 std::int64_t am_with(const RunState& state, ff::Sink& results, Evaluate evaluate);
 
 // Robust Adaptive Metropolis: a factor reshaped towards acceptance 0.234.
 void ram_options(Session& s);
-std::int64_t ram(const RunState& state, ff::Sink& results);
 std::int64_t ram_with(const RunState& state, ff::Sink& results, Evaluate evaluate);
 
 // Adaptive Parallel Tempering: a ladder of tempered chains, levels advanced
 // in parallel; only the cold chain is written.
 void apt_options(Session& s);
-std::int64_t apt(const RunState& state, ff::Sink& results);
 std::int64_t apt_with(const RunState& state, ff::Sink& results, Evaluate evaluate);
 
 // Checks, once every answer is in, that the method's settings agree with

@@ -8,17 +8,15 @@
 #include <cmath>
 #include <vector>
 
-#include "foldquest/input/choose.hpp"
 #include "foldquest/math/linalg.hpp"
 #include "foldquest/math/random.hpp"
 #include "foldquest/methods/chain.hpp"
 #include "foldquest/methods/methods.hpp"
+#include "foldquest/report/progress.hpp"
 
 namespace fq {
 
 void ram_options(Session& s) { ask_chain_options(s); }
-
-std::int64_t ram(const RunState& state, ff::Sink& results) { return ram_with(state, results, choose_fault_model); }
 
 std::int64_t ram_with(const RunState& state, ff::Sink& results, Evaluate evaluate) {
   const auto& p = state.parameters;
@@ -59,6 +57,7 @@ std::int64_t ram_with(const RunState& state, ff::Sink& results, Evaluate evaluat
       break;
     }
     chain::write_record(results, lnp, params);
+    progress::advance();
     if (n % 1000 == 0) ff::say(ff::Line() << "ran model " << n << " of " << nmodels);
   }
   chain::print_covariance("Final Covariance matrix:", c);

@@ -20,7 +20,7 @@
 #include "foldquest/driver/tool_model.hpp"
 #include "foldquest/driver/tool_plot.hpp"
 #include "foldquest/driver/tool_summary.hpp"
-#include "foldquest/input/choose.hpp"
+#include "foldquest/driver/choose.hpp"
 #include "foldquest/report/results_file.hpp"
 
 namespace {

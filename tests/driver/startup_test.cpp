@@ -11,7 +11,7 @@
 
 #include "foldquest/driver/run_state_dump.hpp"
 #include "foldquest/driver/startup.hpp"
-#include "foldquest/input/choose.hpp"
+#include "foldquest/driver/choose.hpp"
 #include "foldquest/input/user_input.hpp"
 
 namespace fs = std::filesystem;

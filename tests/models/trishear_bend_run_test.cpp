@@ -16,7 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include "foldquest/input/choose.hpp"
+#include "foldquest/driver/choose.hpp"
 #include "foldquest/math/geometry.hpp"
 #include "foldquest/models/trishear_straight_run.hpp"
 #include "tests/fit/console_capture.hpp"

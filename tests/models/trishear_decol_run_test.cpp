@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "foldquest/input/choose.hpp"
+#include "foldquest/driver/choose.hpp"
 #include "foldquest/math/geometry.hpp"
 #include "foldquest/models/trishear_decol.hpp"
 #include "tests/support/capture.hpp"

@@ -15,7 +15,7 @@
 
 #include "foldquest/fit/err_and_prob.hpp"
 #include "foldquest/fit/slot_check.hpp"
-#include "foldquest/input/choose.hpp"
+#include "foldquest/driver/choose.hpp"
 #include "foldquest/math/geometry.hpp"
 #include "foldquest/models/trishear_straight.hpp"
 #include "tests/fit/console_capture.hpp"

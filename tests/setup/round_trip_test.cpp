@@ -21,7 +21,7 @@
 
 #include "foldquest/driver/run_state_dump.hpp"
 #include "foldquest/driver/startup.hpp"
-#include "foldquest/input/choose.hpp"
+#include "foldquest/driver/choose.hpp"
 
 namespace fs = std::filesystem;
 

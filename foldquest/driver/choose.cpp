@@ -1,4 +1,4 @@
-#include "foldquest/input/choose.hpp"
+#include "foldquest/driver/choose.hpp"
 
 #include <array>
 
@@ -19,13 +19,13 @@ constexpr std::array<FaultModel, 3> kFaultModels{{
 
 // Methods by code.
 constexpr std::array<Method, 7> kMethods{{
-    {1, gridsearch_options, gridsearch},
-    {2, mcgrid_options, montecarlo_grid},
-    {3, mcnormal_options, mc_normal},
-    {4, mcmc_options, mcmc},
-    {5, am_options, am},
-    {6, ram_options, ram},
-    {7, apt_options, apt},
+    {1, gridsearch_options, gridsearch_with},
+    {2, mcgrid_options, montecarlo_grid_with},
+    {3, mcnormal_options, mc_normal_with},
+    {4, mcmc_options, mcmc_with},
+    {5, am_options, am_with},
+    {6, ram_options, ram_with},
+    {7, apt_options, apt_with},
 }};
 
 }  // namespace
@@ -59,7 +59,7 @@ void choose_method_options(Session& session) {
 }
 
 std::int64_t choose_method(const RunState& state, ff::Sink& results) {
-  if (const auto* m = find_method(state.options.method)) return m->run(state, results);
+  if (const auto* m = find_method(state.options.method)) return m->run(state, results, choose_fault_model);
   return state.parameters.nmodels;
 }
 

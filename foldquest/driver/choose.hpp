@@ -2,7 +2,8 @@
 //
 // Every method evaluates models only through choose_fault_model, so a method
 // works with every fault type.  The tables are in choose.cpp: a new fault
-// model or method is one entry there.
+// model or method is one entry there.  They sit in driver/, above the
+// models and methods they join, so that those never import them.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 
 #include "foldquest/driver/run_state.hpp"
 #include "foldquest/input/session.hpp"
+#include "foldquest/methods/chain.hpp"
 
 namespace fq {
 
@@ -23,12 +25,13 @@ struct FaultModel {
   void (*run_model)(const RunState& state, double& output, std::span<const double> params);
 };
 
-// A method: its option questions and its run.  The run writes the results
-// file and returns the number of models to report.
+// A method: its option questions and its run.  The run evaluates models
+// through `evaluate` (choose_fault_model), writes the results file and
+// returns the number of models to report.
 struct Method {
   int code;
   void (*options)(Session& session);
-  std::int64_t (*run)(const RunState& state, ff::Sink& results);
+  std::int64_t (*run)(const RunState& state, ff::Sink& results, Evaluate evaluate);
 };
 
 // The entry of a code, or nullptr when none is registered.
