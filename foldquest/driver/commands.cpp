@@ -15,8 +15,34 @@ constexpr std::array<OptionSpec, 5> kRunOptions{{
     {"quiet", 'q', false, ""},
 }};
 
-const std::array<Command, 1> kCommands{{
+constexpr std::array<OptionSpec, 4> kModelOptions{{
+    {"params", 'p', true, "\"V1 V2 ...\""},
+    {"best", 'b', true, "RESULTS"},
+    {"row", 'n', true, "N"},
+    {"out", 'o', true, "PREFIX"},
+}};
+
+constexpr std::array<OptionSpec, 4> kSummaryOptions{{
+    {"burn", 0, true, "N"},
+    {"burn-frac", 0, true, "F"},
+    {"csv", 0, true, "FILE"},
+    {"draws", 0, true, "FILE"},
+}};
+
+constexpr std::array<OptionSpec, 6> kPlotOptions{{
+    {"out", 'o', true, "FILE"},
+    {"params", 'p', true, "\"V1 V2 ...\""},
+    {"best", 'b', false, ""},
+    {"row", 'n', true, "N"},
+    {"burn", 0, true, "N"},
+    {"burn-frac", 0, true, "F"},
+}};
+
+const std::array<Command, 4> kCommands{{
     {"run", kRunOptions, 1, 1, run_command},
+    {"model", kModelOptions, 2, 3, model_command},
+    {"summary", kSummaryOptions, 1, -1, summary_command},
+    {"plot", kPlotOptions, 1, -1, plot_command},
 }};
 
 }  // namespace

@@ -20,6 +20,10 @@ struct Session {
   ff::Reader& console_in;                      // standard input (the source question)
   std::unique_ptr<ff::Reader> options_file;    // open in file mode
   ff::Sink results;                            // the results file, opened by geterrsfile
+  // Tools that only read a run's results (summary, model, plot) set this to
+  // false: geterrsfile then takes the results file's name but neither
+  // creates nor empties the file.
+  bool open_results = true;
 
   // A parameter-file error that the dialogue may still make irrelevant: the
   // slip sense and increment of a first reading that a fit-type-5 second

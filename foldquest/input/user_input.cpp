@@ -391,6 +391,11 @@ void geterrsfile(Session& s) {
   for (;;) {
     say("Input file name to save errors to.");
     const std::string name = s.opts().read_word();
+    if (!s.open_results) {
+      // A tool that reads the run's results: the name only.
+      s.results_name = s.results_override.value_or(name);
+      return;
+    }
     // --results replaces the answer; there is nobody to ask again.
     const std::string target = s.results_override.value_or(name);
     // Writing results over a file the run reads would destroy it (and, for

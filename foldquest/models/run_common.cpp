@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace fq {
 
@@ -51,6 +52,17 @@ std::vector<double> signed_slips(std::span<const double> block, int slip_sense) 
   return out;
 }
 
+void keep_set(RestoredSection& kept, KeptSet::Kind kind, std::size_t index, const Bed& item,
+              std::span<const Vec2> pts, std::span<const Mat2> cov) {
+  KeptSet set;
+  set.kind = kind;
+  set.number = static_cast<int>(index + 1);
+  set.name = item.ident;
+  set.pts.assign(pts.begin(), pts.end());
+  set.cov.assign(cov.begin(), cov.end());
+  kept.sets.push_back(std::move(set));
+}
+
 std::vector<double> restored_dips_degrees(std::span<const double> dipsze, double acute, int ramp_dir,
                                           std::span<double> sigma_dip_array) {
   constexpr double pi = Constants::pi;
@@ -61,6 +73,10 @@ std::vector<double> restored_dips_degrees(std::span<const double> dipsze, double
     if (dip < -90) dip += 180;
     restoreddips[j] = dip;
     sigma_dip_array[j] = sigma_dip_array[j] * 180 / pi;
+  }
+  if (RestoredSection* kept = kept_section()) {
+    kept->dips = restoreddips;
+    kept->dip_sigma.assign(sigma_dip_array.begin(), sigma_dip_array.end());
   }
   return restoreddips;
 }

@@ -13,6 +13,7 @@
 #include "foldquest/driver/run_state.hpp"
 #include "foldquest/fit/err_and_prob.hpp"
 #include "foldquest/fit/slot_check.hpp"
+#include "foldquest/models/restored_section.hpp"
 
 namespace fq {
 
@@ -36,9 +37,11 @@ std::vector<double> signed_slips(std::span<const double> block, int slip_sense);
 
 // The per-data-type scores of one model run.  In checked builds every type
 // scored starts as the unwritten marker and must have been written by its
-// scoring.
+// scoring.  When the thread keeps a restored section, sum() keeps the
+// per-type scores in it.
 class TypeScores {
  public:
+  TypeScores() : kept_(kept_section()) {}
   double& slot(int type) { return outputs_[static_cast<std::size_t>(type - 1)]; }
   void mark(int type) {
     if constexpr (kCheckedBuild) slot(type) = unwritten_marker();
@@ -47,10 +50,17 @@ class TypeScores {
     if constexpr (kCheckedBuild) require_written(std::span<const double>(&slot(type), 1), what);
   }
   // The model's score: the sum over the types (0 for a type not present).
-  double sum() const { return outputs_[0] + outputs_[1] + outputs_[2] + outputs_[3]; }
+  double sum() const {
+    if (kept_ != nullptr) {
+      kept_->scored = true;
+      for (std::size_t k = 0; k < outputs_.size(); ++k) kept_->scores[k] = outputs_[k];
+    }
+    return outputs_[0] + outputs_[1] + outputs_[2] + outputs_[3];
+  }
 
  private:
   std::array<double, Options::ndatatypes_poss> outputs_{};
+  RestoredSection* kept_;
 };
 
 // Scratch for restoring one bed or terrace at a time, sized for the longest
@@ -72,13 +82,18 @@ struct RestoreScratch {
 // Marks a growth stratum's slip in the callbacks below: none, the total slip.
 inline constexpr std::size_t kTotalSlip = static_cast<std::size_t>(-1);
 
+// Keeps one restored bed, growth stratum or terrace (`index` 0-based in its
+// data file) in a restored section.
+void keep_set(RestoredSection& kept, KeptSet::Kind kind, std::size_t index, const Bed& item,
+              std::span<const Vec2> pts, std::span<const Mat2> cov);
+
 // Restores and scores every bed.  `restore(bed, growth, pts, cov)` restores
 // one bed into `pts` (map frame) with its covariances in `cov` (empty when
 // not carried) and returns false when the kinematics fail the model; `growth`
 // is the bed's index among the growth strata, or kTotalSlip for an ordinary
 // bed.  Covariances are carried only where the scoring reads them (bed
 // uncertainties propagated under the probabilities).  False when the model
-// fails.
+// fails.  Each restored bed is kept in the thread's restored section, if any.
 template <class Restore>
 bool score_beds(const RunState& state, std::size_t ngrowth_slips, std::span<const double> restored_fit_params,
                 RestoreScratch& scratch, TypeScores& scores, const char* model, Restore&& restore) {
@@ -90,6 +105,7 @@ bool score_beds(const RunState& state, std::size_t ngrowth_slips, std::span<cons
   std::vector<double> beds_output_indiv(beds.size());
   if constexpr (kCheckedBuild) mark_unwritten(beds_output_indiv);
   std::size_t next_growth = 0;
+  RestoredSection* const kept = kept_section();
   for (std::size_t i = 0; i < beds.size(); ++i) {
     const Bed& bed = beds[i];
     const std::size_t n = bed.pts.size();
@@ -102,6 +118,8 @@ bool score_beds(const RunState& state, std::size_t ngrowth_slips, std::span<cons
       growth = next_growth++;
     }
     if (!restore(bed, growth, pts, c)) return false;
+    if (kept != nullptr)
+      keep_set(*kept, growth == kTotalSlip ? KeptSet::Kind::bed : KeptSet::Kind::growth, i, bed, pts, c);
     calc_bed_err(state, static_cast<int>(i + 1), pts, beds_output_indiv, c, restored_fit_params);
   }
   if constexpr (kCheckedBuild) require_written(beds_output_indiv, (std::string(model) + ": bed scores").c_str());
@@ -125,12 +143,14 @@ bool score_terraces(const RunState& state, std::size_t nterr_slips, RestoreScrat
   if (nterr_slips != nt) throw std::invalid_argument(std::string(model) + ": terrace count and nterr differ");
   std::vector<double> terr_output_indiv(nt);
   if constexpr (kCheckedBuild) mark_unwritten(terr_output_indiv);
+  RestoredSection* const kept = kept_section();
   for (std::size_t n = 0; n < nt; ++n) {
     const Bed& terr = terraces[n];
     const std::size_t np = terr.pts.size();
     const std::span<Vec2> pts(scratch.work.data(), np);
     const std::span<Mat2> c = carry_cov ? std::span<Mat2>(scratch.cov.data(), np) : std::span<Mat2>();
     if (!restore(terr, n, pts, c)) return false;
+    if (kept != nullptr) keep_set(*kept, KeptSet::Kind::terrace, n, terr, pts, c);
     calc_terr_err(state, static_cast<int>(n + 1), pts, terr_output_indiv, c);
   }
   if constexpr (kCheckedBuild)
@@ -142,6 +162,7 @@ bool score_terraces(const RunState& state, std::size_t nterr_slips, RestoreScrat
 
 // Restored dips back in the map frame: (dipsze - acute) ramp_dir in degrees,
 // folded into [-90, 90]; their uncertainties converted to degrees in place.
+// Both are kept in the thread's restored section, if any.
 std::vector<double> restored_dips_degrees(std::span<const double> dipsze, double acute, int ramp_dir,
                                           std::span<double> sigma_dip_array);
 

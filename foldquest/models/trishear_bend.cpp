@@ -287,6 +287,9 @@ void run_model_bend(const RunState& state, double& output, std::span<const doubl
       output = failed;
       return;
     }
+    // The kernel returns the positions relative to the tip after the slip,
+    // in the frame of the segment it ended on.
+    if (kept_section()) keep_dip_positions(g.frame(g.init, kernel_total->end_segment()), dipposze);
     const double acute_end = g.acute_of(kernel_total->end_segment());
     const std::vector<double> restoreddips = restored_dips_degrees(dipsze, acute_end, g.ramp_dir, sigma_dip_array);
     calc_dip_err(state, restoreddips, scores.slot(Options::dattype_dips), sigma_dip_array, restored_fit_params);
@@ -330,7 +333,24 @@ void run_model_bend(const RunState& state, double& output, std::span<const doubl
     if (scored) scores.check(Options::dattype_faultpts, "run_model_bend: fault points");
   }
 
-  // 12. The score.
+  // 12. The fault for a kept section: segment 2 up to the bend, segment 1
+  // from the bend to the final tip (or segment 2 alone when the tip has not
+  // reached the bend).
+  if (kept_section()) {
+    const Vec2 bend{g.fault.bendx, g.fault.bendy};
+    const Vec2 tip_final{g.final_tip.x, g.final_tip.y};
+    if (g.final_tip.segment == 1) {
+      keep_fault("segment 2", {fault_reach(bend, a2), bend});
+      keep_fault("segment 1", {bend, tip_final});
+    } else {
+      keep_fault("segment 2", {fault_reach(tip_final, a2), tip_final});
+    }
+    keep_fault("bend", {bend});
+    keep_fault("initial tip", {Vec2{g.init.x, g.init.y}});
+    keep_fault("final tip", {tip_final});
+  }
+
+  // 13. The score.
   output = scores.sum();
 }
 

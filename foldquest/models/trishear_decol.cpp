@@ -247,6 +247,7 @@ void run_model_decol(const RunState& state, double& output, std::span<const doub
       output = failed;
       return;
     }
+    if (kept_section()) keep_dip_positions(frame, dipposze);
     // Back to the map frame, in degrees within [-90, 90].
     const std::vector<double> restoreddips = restored_dips_degrees(dipsze, ramp_acute, ramp_dir, sigma_dip_array);
     calc_dip_err(state, restoreddips, scores.slot(Options::dattype_dips), sigma_dip_array, restored_fit_params);
@@ -280,7 +281,17 @@ void run_model_decol(const RunState& state, double& output, std::span<const doub
     if (scored) scores.check(Options::dattype_faultpts, "run_model_decol: fault points");
   }
 
-  // 12. The score.
+  // 12. The fault for a kept section: the detachment behind the bend, the
+  // ramp from the bend to the final tip.
+  if (RestoredSection* kept = kept_section()) {
+    keep_fault("detachment", {{decolxy.x - kept->reach * ramp_dir, decolxy.y}, decolxy});
+    keep_fault("ramp", {decolxy, tip_final});
+    keep_fault("bend", {decolxy});
+    keep_fault("initial tip", {tip_init});
+    keep_fault("final tip", {tip_final});
+  }
+
+  // 13. The score.
   output = scores.sum();
 }
 

@@ -168,6 +168,7 @@ void run_model_str(const RunState& state, double& output, std::span<const double
       output = failed;
       return;
     }
+    if (kept_section()) keep_dip_positions(frame, dipposze);
     // Back to the map frame, in degrees within [-90, 90].
     const std::vector<double> restoreddips = restored_dips_degrees(dipsze, ramp_acute, ramp_dir, sigma_dip_array);
     calc_dip_err(state, restoreddips, scores.slot(Options::dattype_dips), sigma_dip_array, restored_fit_params);
@@ -205,7 +206,19 @@ void run_model_str(const RunState& state, double& output, std::span<const double
     if (scored) scores.check(Options::dattype_faultpts, "run_model_str: fault points");
   }
 
-  // 12. The score.
+  // 12. The fault for a kept section: one line through both tips, drawn
+  // down-dip from the initial tip.
+  if (kept_section()) {
+    const Vec2 tip_final{tipx, tipy};
+    const double d = slip * povers;
+    const Vec2 tip_init = o.tiptosolve == 1 ? Vec2{tipx_param, tipy_param}
+                                            : Vec2{tipx - d * std::cos(ramp_angle), tipy - d * std::sin(ramp_angle)};
+    keep_fault("fault", {fault_reach(tip_init, ramp_angle), tip_final});
+    keep_fault("initial tip", {tip_init});
+    keep_fault("final tip", {tip_final});
+  }
+
+  // 13. The score.
   output = scores.sum();
 }
 

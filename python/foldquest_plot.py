@@ -1,0 +1,270 @@
+#!/usr/bin/env python3
+"""Pictures of a foldquest run, from the CSV files its tools write.
+
+    foldquest_plot.py --out FILE.png|FILE.svg [--section PREFIX]
+                      [--draws DRAWS.csv] [--profile PROFILE.csv] [--title TEXT]
+
+--section PREFIX   the files of `foldquest model restore --out PREFIX`:
+                   PREFIX_points.csv, PREFIX_dips.csv, PREFIX_fault.csv and
+                   PREFIX_scores.csv.  Drawn as the cross-section: the data as
+                   observed (grey), the restored beds, growth strata, terraces
+                   and dips (colour), the fault trace with its tips and bend,
+                   and the fault points.
+--draws DRAWS.csv  the kept chain draws of `foldquest summary --draws`
+                   (columns chain, step, score, then one per parameter): a
+                   trace and a histogram for every parameter that moves.
+--profile FILE     the misfit profiles of `foldquest summary --csv` on a grid
+                   search or Monte Carlo run (columns parameter, unit, value,
+                   best_score, models): the best score at each value.
+
+The format of --out follows its extension (.png or .svg).  Needs only
+matplotlib and numpy (Debian: apt-get install python3-matplotlib).
+`foldquest plot` writes these CSV files and calls this script; it can also
+be run by hand on files kept from the tools.
+"""
+
+import argparse
+import csv
+import math
+import sys
+
+
+def read_csv(path):
+    with open(path, newline="") as f:
+        return list(csv.DictReader(f))
+
+
+def num(text):
+    try:
+        return float(text)
+    except (TypeError, ValueError):
+        return math.nan
+
+
+def draw_section(ax, prefix):
+    points = read_csv(prefix + "_points.csv")
+    dips = read_csv(prefix + "_dips.csv")
+    fault = read_csv(prefix + "_fault.csv")
+    try:
+        scores = read_csv(prefix + "_scores.csv")
+    except OSError:
+        scores = []
+
+    sets = {}
+    for r in points:
+        key = (r["kind"], r["set"], r["name"])
+        sets.setdefault(key, []).append(r)
+    colours = {"bed": "tab:blue", "growth": "tab:orange", "terrace": "tab:green"}
+    first_obs = True
+    for (kind, _, name), rows in sets.items():
+        xo = [num(r["x_obs"]) for r in rows]
+        yo = [num(r["y_obs"]) for r in rows]
+        if kind == "fault point":
+            ax.plot(xo, yo, "kx", ms=6, label="fault points")
+            continue
+        ax.plot(xo, yo, ".", color="0.6", ms=3, label="observed" if first_obs else None)
+        first_obs = False
+        x = [num(r["x"]) for r in rows]
+        y = [num(r["y"]) for r in rows]
+        ax.plot(x, y, ".-", color=colours.get(kind, "tab:purple"), ms=3, lw=0.8, label=f"{name} restored")
+
+    # Dips as short ticks, positive down to the right.
+    if dips:
+        xs = [num(r["x_obs"]) for r in dips] + [num(r["x"]) for r in dips]
+        xs = [v for v in xs if math.isfinite(v)]
+        span = (max(xs) - min(xs)) if len(xs) > 1 else 100.0
+        half = 0.02 * span if span > 0 else 10.0
+        for i, r in enumerate(dips):
+            for xk, yk, dk, colour, label in (("x_obs", "y_obs", "dip_obs", "0.5", "dips observed"),
+                                               ("x", "y", "dip", "tab:red", "dips restored")):
+                x, y, d = num(r[xk]), num(r[yk]), num(r[dk])
+                if not (math.isfinite(x) and math.isfinite(y) and math.isfinite(d)):
+                    continue
+                a = -math.radians(d)
+                dx, dy = half * math.cos(a), half * math.sin(a)
+                ax.plot([x - dx, x + dx], [y - dy, y + dy], "-", color=colour, lw=1.2,
+                        label=label if i == 0 else None)
+
+    parts = {}
+    for r in fault:
+        parts.setdefault(r["part"], []).append((num(r["x"]), num(r["y"])))
+    markers = {"initial tip": ("v", "tab:red"), "final tip": ("^", "tab:red"), "bend": ("s", "k")}
+    first_line = True
+    for name, pts in parts.items():
+        x = [p[0] for p in pts]
+        y = [p[1] for p in pts]
+        if len(pts) == 1:
+            m, c = markers.get(name, ("o", "k"))
+            ax.plot(x, y, m, color=c, ms=8, label=name)
+        else:
+            ax.plot(x, y, "-", color="k", lw=1.5, label="fault" if first_line else None)
+            first_line = False
+
+    # Keep the view on the data: the fault lines run far down-dip.
+    xs = [num(r["x_obs"]) for r in points] + [num(r["x"]) for r in points]
+    ys = [num(r["y_obs"]) for r in points] + [num(r["y"]) for r in points]
+    xs = [v for v in xs if math.isfinite(v)]
+    ys = [v for v in ys if math.isfinite(v)]
+    for name, pts in parts.items():
+        if len(pts) == 1:
+            xs.append(pts[0][0])
+            ys.append(pts[0][1])
+    if xs and ys:
+        mx = 0.05 * (max(xs) - min(xs) or 1.0)
+        my = 0.05 * (max(ys) - min(ys) or 1.0)
+        ax.set_xlim(min(xs) - mx, max(xs) + mx)
+        ax.set_ylim(min(ys) - my, max(ys) + my)
+    ax.set_aspect("equal", adjustable="box")
+    ax.set_xlabel("x")
+    ax.set_ylabel("y")
+    total = [r for r in scores if r["type"] == "total"]
+    parts_text = ", ".join(f"{r['type']} {num(r['score']):.6g}" for r in scores if r["type"] != "total")
+    title = "restored section"
+    if total:
+        title += f": score {num(total[0]['score']):.8g}"
+        if parts_text:
+            title += f" ({parts_text})"
+    ax.set_title(title, fontsize=9)
+    ax.legend(fontsize=6, loc="best", ncol=2)
+
+
+def section_aspect(prefix):
+    """Height over width of the section's data (observed and restored)."""
+    xs, ys = [], []
+    for r in read_csv(prefix + "_points.csv"):
+        for xk, yk in (("x", "y"), ("x_obs", "y_obs")):
+            x, y = num(r[xk]), num(r[yk])
+            if math.isfinite(x) and math.isfinite(y):
+                xs.append(x)
+                ys.append(y)
+    for r in read_csv(prefix + "_fault.csv"):
+        if r["part"] in ("initial tip", "final tip", "bend"):
+            xs.append(num(r["x"]))
+            ys.append(num(r["y"]))
+    if not xs:
+        return 0.5
+    dx = max(xs) - min(xs)
+    dy = max(ys) - min(ys)
+    return dy / dx if dx > 0 else 0.5
+
+
+def moving_columns(rows, names):
+    out = []
+    for n in names:
+        vals = {r[n] for r in rows}
+        if len(vals) > 1:
+            out.append(n)
+    return out
+
+
+def draw_draws(fig, grid, rows):
+    names = [c for c in rows[0].keys() if c not in ("chain", "step")]
+    cols = moving_columns(rows, names)
+    chains = sorted({r["chain"] for r in rows}, key=int)
+    for i, n in enumerate(cols):
+        at = fig.add_subplot(grid[i, 0])
+        ah = fig.add_subplot(grid[i, 1])
+        for c in chains:
+            rc = [r for r in rows if r["chain"] == c]
+            at.plot([int(r["step"]) for r in rc], [num(r[n]) for r in rc], lw=0.5, label=f"chain {c}")
+            ah.hist([num(r[n]) for r in rc], bins=40, histtype="step", lw=0.8)
+        at.set_ylabel(n, fontsize=7)
+        at.tick_params(labelsize=6)
+        ah.tick_params(labelsize=6)
+        if i == 0:
+            at.set_title("traces (kept draws)", fontsize=8)
+            ah.set_title("marginal histograms", fontsize=8)
+            if len(chains) > 1:
+                at.legend(fontsize=5)
+    return len(cols)
+
+
+def draw_profile(fig, grid, rows):
+    params = []
+    for r in rows:
+        if r["parameter"] not in params:
+            params.append(r["parameter"])
+    for i, p in enumerate(params):
+        ax = fig.add_subplot(grid[i // 2, i % 2])
+        rp = [r for r in rows if r["parameter"] == p]
+        ax.plot([num(r["value"]) for r in rp], [num(r["best_score"]) for r in rp], "o-", ms=3)
+        unit = rp[0]["unit"]
+        ax.set_xlabel(f"{p} ({unit})" if unit else p, fontsize=7)
+        ax.set_ylabel("best score", fontsize=7)
+        ax.tick_params(labelsize=6)
+    return len(params)
+
+
+def main(argv=None):
+    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    ap.add_argument("--out", required=True, help="the picture: FILE.png or FILE.svg")
+    ap.add_argument("--section", help="prefix of the restored-section CSV files")
+    ap.add_argument("--draws", help="chain draws CSV (foldquest summary --draws)")
+    ap.add_argument("--profile", help="misfit-profile CSV (foldquest summary --csv on a grid run)")
+    ap.add_argument("--title", default="", help="a title over the picture")
+    args = ap.parse_args(argv)
+
+    fmt = args.out.rsplit(".", 1)[-1].lower() if "." in args.out else ""
+    if fmt not in ("png", "svg"):
+        print("foldquest_plot: --out must end in .png or .svg", file=sys.stderr)
+        return 2
+    try:
+        import matplotlib
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+        from matplotlib.gridspec import GridSpec
+    except ImportError:
+        print("foldquest_plot: matplotlib is not installed (Debian: apt-get install python3-matplotlib)",
+              file=sys.stderr)
+        return 3
+
+    try:
+        draws = read_csv(args.draws) if args.draws else []
+        profile = read_csv(args.profile) if args.profile else []
+    except OSError as e:
+        print(f"foldquest_plot: {e}", file=sys.stderr)
+        return 2
+    nd = len(moving_columns(draws, [c for c in draws[0].keys() if c not in ("chain", "step")])) if draws else 0
+    params = []
+    for r in profile:
+        if r["parameter"] not in params:
+            params.append(r["parameter"])
+    rows_below = nd if draws else (len(params) + 1) // 2
+    if not args.section and rows_below == 0:
+        print("foldquest_plot: nothing to draw: give --section, --draws or --profile", file=sys.stderr)
+        return 2
+    # The section keeps its true shape (equal scales on x and y): its height
+    # follows the data's, within limits.
+    width = 10.0
+    section_height = 0.0
+    if args.section:
+        try:
+            section_height = min(max(width * section_aspect(args.section), 2.5), 9.0)
+        except (OSError, KeyError) as e:
+            print(f"foldquest_plot: cannot read the CSV files: {e}", file=sys.stderr)
+            return 2
+    ratios = ([section_height] if args.section else []) + [2.0] * rows_below
+    fig = plt.figure(figsize=(width, sum(ratios) + 1.0))
+    grid = GridSpec(len(ratios), 2, figure=fig, height_ratios=ratios, hspace=0.5, wspace=0.3)
+    try:
+        first = 0
+        if args.section:
+            draw_section(fig.add_subplot(grid[0, :]), args.section)
+            first = 1
+        if rows_below:
+            below = grid[first:, :].subgridspec(rows_below, 2, hspace=0.5, wspace=0.3)
+            if draws:
+                draw_draws(fig, below, draws)
+            else:
+                draw_profile(fig, below, profile)
+    except (OSError, KeyError) as e:
+        print(f"foldquest_plot: cannot read the CSV files: {e}", file=sys.stderr)
+        return 2
+    if args.title:
+        fig.suptitle(args.title, fontsize=10)
+    fig.savefig(args.out, format=fmt, dpi=120, bbox_inches="tight")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,390 @@
+// The results tools on the shipped examples: model restore (the restored
+// section comes from the model run itself and scores exactly what a search
+// wrote), summary (misfit profiles, chain diagnostics, CSV, bad files) and
+// plot (a real PNG and SVG when matplotlib is there).
+#include <stdlib.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "foldquest/driver/load_run.hpp"
+#include "foldquest/driver/param_names.hpp"
+#include "foldquest/driver/tool_model.hpp"
+#include "foldquest/driver/tool_plot.hpp"
+#include "foldquest/driver/tool_summary.hpp"
+#include "foldquest/driver/choose.hpp"
+#include "foldquest/report/results_file.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Example {
+  const char* name;
+  std::vector<double> truth;  // the model the data were made with (README)
+  std::vector<double> step;   // grid steps of params_grid.txt
+};
+
+const Example kExamples[] = {
+    {"straight_ramp", {2000, -400, 500, 30, 30, 2, 1, 200}, {50, 50, 50, 5, 5, 0.5, 0, 0}},
+    {"decol", {2500, -400, 500, 30, 30, 2, 1, -1400, 200}, {50, 50, 50, 5, 5, 0.5, 0, 50, 0}},
+    {"bend", {2000, -300, 500, 45, 30, 2, 1, 25, -900, 200}, {50, 50, 50, 5, 5, 0.5, 0, 5, 50, 0}},
+};
+
+std::string read_file(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void write_file(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
+
+// A copy of examples/<name> in a temporary folder, the current folder while
+// it lives (options files name their data files without a folder).
+class ExampleFolder {
+ public:
+  explicit ExampleFolder(const std::string& name) : back_(fs::current_path()) {
+    std::string templ = (fs::temp_directory_path() / "fq_tools_XXXXXX").string();
+    if (!mkdtemp(templ.data())) throw std::runtime_error("mkdtemp");
+    dir_ = templ;
+    for (const auto& e : fs::directory_iterator(fs::path(FOLDQUEST_SOURCE_DIR) / "examples" / name))
+      if (e.is_regular_file()) fs::copy_file(e.path(), dir_ / e.path().filename());
+    fs::current_path(dir_);
+  }
+  ~ExampleFolder() {
+    fs::current_path(back_);
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  ExampleFolder(const ExampleFolder&) = delete;
+  ExampleFolder& operator=(const ExampleFolder&) = delete;
+
+ private:
+  fs::path back_, dir_;
+};
+
+// small.opt: the example's grid search over a 3 x 3 x 3 grid around the true
+// model (tip x, tip y and slip one step either side, the rest at their true
+// values), run by the real foldquest into small_results.txt.
+void run_small_grid(const Example& ex) {
+  std::string params;
+  for (std::size_t k = 0; k < ex.truth.size(); ++k) {
+    const double t = ex.truth[k];
+    const double s = k < 3 ? ex.step[k] : 0.0;
+    params += std::to_string(t - s) + " " + std::to_string(t + s) + " " + std::to_string(s) + "\n";
+  }
+  params += "1\n5\n";
+  write_file("params_small.txt", params);
+  std::string opts = read_file("gridsearch.opt");
+  opts.replace(opts.find("params_grid.txt"), 15, "params_small.txt");
+  opts.replace(opts.find("gridsearch_results.txt"), 22, "small_results.txt");
+  write_file("small.opt", opts);
+  const std::string cmd = std::string("\"") + FOLDQUEST_EXE + "\" run small.opt --quiet";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+}
+
+class RestoreExample : public ::testing::TestWithParam<Example> {};
+
+// The true model restores every bed and the growth stratum to a horizontal
+// line: the spread of the restored y about each line's mean is the data's
+// noise (4 m in x and y) plus the 5 m slip increment's error, not more.
+TEST_P(RestoreExample, TrueModelGivesFlatBedsAndTheUnkeptScore) {
+  const Example& ex = GetParam();
+  ExampleFolder folder(ex.name);
+  const fq::LoadedRun run = fq::load_run("gridsearch.opt");
+  fq::RestoredSection sec;
+  const double total = fq::tool::restore_section(run.state, ex.truth, sec);
+  ASSERT_TRUE(sec.scored);
+  ASSERT_EQ(sec.sets.size(), run.state.data.beds.size());
+  for (const fq::KeptSet& s : sec.sets) {
+    double mean = 0, ss = 0;
+    for (const auto& p : s.pts) mean += p.y;
+    mean /= static_cast<double>(s.pts.size());
+    for (const auto& p : s.pts) ss += (p.y - mean) * (p.y - mean);
+    const double rms = std::sqrt(ss / static_cast<double>(s.pts.size()));
+    EXPECT_LT(rms, 8.0) << s.name << ": restored y spread in m (noise 4 m, increment 5 m)";
+  }
+  // The restored dips' positions and values are all there.
+  EXPECT_EQ(sec.dips.size(), run.state.data.dips.size());
+  EXPECT_EQ(sec.dip_pos.size(), run.state.data.dips.size());
+  EXPECT_FALSE(sec.fault.empty());
+  // Keeping changes nothing: the same model run without keeping scores the
+  // same, to the bit, and keeps nothing once the keeper is gone.
+  double plain = 0;
+  fq::choose_fault_model(run.state, plain, ex.truth);
+  EXPECT_EQ(plain, total);
+  EXPECT_EQ(fq::kept_section(), nullptr);
+  // The per-type scores add up to the total.
+  EXPECT_EQ(sec.scores[0] + sec.scores[1] + sec.scores[2] + sec.scores[3], total);
+}
+
+// Every model of a grid search's results file restores to exactly the
+// score the search wrote, through --row and --best, and the CSV files hold
+// the same numbers.
+TEST_P(RestoreExample, EveryGridModelScoresWhatTheSearchWrote) {
+  const Example& ex = GetParam();
+  ExampleFolder folder(ex.name);
+  run_small_grid(ex);
+  const auto file = fq::results::read_results("small_results.txt", 0);
+  ASSERT_EQ(file.size(), 27u);
+  for (std::int64_t row = 1; row <= 27; ++row) {
+    fq::tool::RestoreRequest req;
+    req.options = "small.opt";
+    req.model.row = row;
+    req.out_prefix = "row";
+    std::ostringstream out, err;
+    EXPECT_EQ(fq::tool::restore(req, out, err), 0) << row << ": " << err.str();
+  }
+  fq::tool::RestoreRequest best;
+  best.options = "small.opt";
+  best.model.best_results = "small_results.txt";
+  best.out_prefix = "best";
+  std::ostringstream out, err;
+  ASSERT_EQ(fq::tool::restore(best, out, err), 0) << err.str();
+  // The best model of this grid is the true one, and its total in the CSV
+  // reads back as the file's score.
+  const std::string scores = read_file("best_scores.csv");
+  const auto at = scores.find("total,");
+  ASSERT_NE(at, std::string::npos);
+  const double total = std::stod(scores.substr(at + 6));
+  EXPECT_EQ(total, file.scores[static_cast<std::size_t>(fq::results::best_index(file, fq::results::Goal::highest))]);
+  EXPECT_NE(out.str().find("(the same)"), std::string::npos);
+  const std::string points = read_file("best_points.csv");
+  EXPECT_EQ(points.substr(0, points.find('\n')), "set,kind,name,index,x,y,x_obs,y_obs");
+  EXPECT_NE(read_file("best_fault.csv").find("final tip,1,"), std::string::npos);
+  EXPECT_EQ(read_file("best_dips.csv").substr(0, 38), "index,x,y,dip,sigma,x_obs,y_obs,dip_ob");
+
+  // A results file made with other options is caught: the score differs
+  // (the bed uncertainty 5 m made 6 m).
+  std::string opts = read_file("small.opt");
+  const auto sigma = opts.find("5.0 ");
+  ASSERT_NE(sigma, std::string::npos);
+  opts[sigma] = '6';
+  write_file("small.opt", opts);
+  std::ostringstream out2, err2;
+  EXPECT_EQ(fq::tool::restore(best, out2, err2), 1);
+  EXPECT_NE(err2.str().find("not written with these options"), std::string::npos) << err2.str();
+}
+
+INSTANTIATE_TEST_SUITE_P(Examples, RestoreExample, ::testing::ValuesIn(kExamples),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST(RestoreTool, RefusesWrongVectorsAndReportsFailedModels) {
+  ExampleFolder folder("straight_ramp");
+  fq::tool::RestoreRequest req;
+  req.options = "mcmc.opt";
+  req.model.params = {2000, -400, 500};
+  std::ostringstream out, err;
+  EXPECT_EQ(fq::tool::restore(req, out, err), 2);
+  EXPECT_NE(err.str().find("8 parameters"), std::string::npos) << err.str();
+  // A growth slip above the slip fails the model: no score, exit 1.
+  req.model.params = {2000, -400, 500, 30, 30, 2, 1, 600};
+  std::ostringstream out2, err2;
+  EXPECT_EQ(fq::tool::restore(req, out2, err2), 1);
+  EXPECT_NE(err2.str().find("fails"), std::string::npos);
+  // The options' results file is not created by reading the options.
+  EXPECT_FALSE(fs::exists("mcmc_results.txt"));
+}
+
+// Chains for the straight ramp's mcmc.opt (8 parameters): AR(1) draws about
+// the true model, one per file; `shift` moves the last chain's tip x.
+void write_chains(int nchains, std::size_t n, double shift) {
+  const std::vector<double> truth{2000, -400, 500, 30, 30, 2, 1, 200};
+  const std::vector<double> sd{20, 20, 10, 1, 2, 0.1, 0.05, 10};
+  std::mt19937_64 gen(3);
+  std::normal_distribution<double> e(0, 1);
+  for (int c = 1; c <= nchains; ++c) {
+    std::ofstream f("chain." + std::to_string(c));
+    std::vector<double> x(truth.size(), 0.0);
+    for (std::size_t i = 0; i < n; ++i) {
+      // A rejected step repeats the line (every fourth here).
+      if (i % 4 != 3)
+        for (double& v : x) v = 0.5 * v + std::sqrt(0.75) * e(gen);
+      f << "  " << -283.5 - 0.5 * x[0] * x[0];
+      for (std::size_t j = 0; j < truth.size(); ++j)
+        f << "  " << truth[j] + sd[j] * x[j] + (c == nchains && j == 0 ? shift : 0.0);
+      f << "\n";
+    }
+  }
+}
+
+TEST(SummaryTool, ChainDiagnosticsTableCsvAndWarnings) {
+  ExampleFolder folder("straight_ramp");
+  write_chains(4, 2000, 0.0);
+  fq::tool::SummaryRequest req;
+  req.options = "mcmc.opt";
+  req.results = {"chain.1", "chain.2", "chain.3", "chain.4"};
+  req.burn_frac = 0.5;
+  req.csv = "summary.csv";
+  req.draws = "draws.csv";
+  std::ostringstream out, err;
+  ASSERT_EQ(fq::tool::summary(req, out, err), 0) << err.str();
+  const std::string text = out.str();
+  EXPECT_NE(text.find("\nparameter "), std::string::npos) << text;
+  EXPECT_NE(text.find("  mean "), std::string::npos) << text;
+  EXPECT_NE(text.find("  ess_bulk  ess_tail  r_hat\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("burn-in: 1000 steps"), std::string::npos) << text;
+  EXPECT_NE(text.find("acceptance rate: 0.750 0.750 0.750 0.750"), std::string::npos) << text;
+  EXPECT_NE(text.find("no warnings"), std::string::npos) << text;
+  const std::string csv = read_file("summary.csv");
+  EXPECT_EQ(csv.substr(0, csv.find('\n')), "parameter,unit,mean,sd,q5,q50,q95,ess_bulk,ess_tail,r_hat");
+  EXPECT_NE(csv.find("\ngrowth_slip[growth1],length,"), std::string::npos);
+  EXPECT_NE(csv.find("\nscore,,-283."), std::string::npos) << csv;
+  const std::string draws = read_file("draws.csv");
+  EXPECT_EQ(draws.substr(0, draws.find('\n')),
+            "chain,step,score,tip_x,tip_y,slip,ramp_angle,phi,p_over_s,s,growth_slip[growth1]");
+  EXPECT_NE(draws.find("\n4,2000,"), std::string::npos);
+
+  // One chain 3 sd away in tip x: its r_hat is far above 1.01.
+  write_chains(4, 2000, 60.0);
+  std::ostringstream out2, err2;
+  ASSERT_EQ(fq::tool::summary(req, out2, err2), 0) << err2.str();
+  EXPECT_NE(out2.str().find("warning: tip_x: r_hat"), std::string::npos) << out2.str();
+  EXPECT_EQ(out2.str().find("warning: tip_y"), std::string::npos) << out2.str();
+}
+
+TEST(SummaryTool, BadFilesAndBurnInAreInputErrors) {
+  ExampleFolder folder("straight_ramp");
+  write_chains(1, 100, 0.0);
+  fq::tool::SummaryRequest req;
+  req.options = "mcmc.opt";
+  req.results = {"chain.1"};
+  req.burn = 100;
+  std::ostringstream out, err;
+  EXPECT_EQ(fq::tool::summary(req, out, err), 2);
+  EXPECT_NE(err.str().find("leaves nothing"), std::string::npos);
+
+  // A line cut short names the file and the line.
+  std::ofstream("chain.1", std::ios::app) << "  -283.5  2000  -400\n";
+  req.burn = 0;
+  std::ostringstream out2, err2;
+  EXPECT_EQ(fq::tool::summary(req, out2, err2), 2);
+  EXPECT_NE(err2.str().find("'chain.1', line 101"), std::string::npos) << err2.str();
+
+  // Another run's file: a different number of parameters.
+  write_file("other.txt", "1 2 3\n");
+  req.results = {"other.txt"};
+  std::ostringstream out3, err3;
+  EXPECT_EQ(fq::tool::summary(req, out3, err3), 2);
+  EXPECT_NE(err3.str().find("not written by this run"), std::string::npos) << err3.str();
+
+  req.options = "missing.opt";
+  std::ostringstream out4, err4;
+  EXPECT_EQ(fq::tool::summary(req, out4, err4), 2);
+  EXPECT_NE(err4.str().find("missing.opt"), std::string::npos) << err4.str();
+}
+
+TEST(SummaryTool, GridProfilesHoldTheBestScorePerValue) {
+  ExampleFolder folder("straight_ramp");
+  run_small_grid(kExamples[0]);
+  fq::tool::SummaryRequest req;
+  req.options = "small.opt";
+  req.csv = "profile.csv";
+  std::ostringstream out, err;
+  ASSERT_EQ(fq::tool::summary(req, out, err), 0) << err.str();
+  EXPECT_NE(out.str().find("best model: grid model 14,"), std::string::npos) << out.str();
+  const std::string csv = read_file("profile.csv");
+  EXPECT_EQ(csv.substr(0, csv.find('\n')), "parameter,unit,value,best_score,models");
+  // Three free parameters, three values each, nine models at every value.
+  std::size_t rows = 0;
+  for (char c : csv) rows += c == '\n';
+  EXPECT_EQ(rows, 1u + 9u);
+  EXPECT_NE(csv.find("\ntip_x,length,2000,"), std::string::npos);
+  EXPECT_NE(csv.find(",9\n"), std::string::npos);
+}
+
+// Whether a python3 with matplotlib is there (as foldquest plot looks).
+bool have_matplotlib() {
+  return std::system("python3 -c 'import matplotlib' >/dev/null 2>&1") == 0 ||
+         std::system("/usr/bin/python3 -c 'import matplotlib' >/dev/null 2>&1") == 0;
+}
+
+TEST(PlotTool, MakesAPictureOfEveryExample) {
+  if (!have_matplotlib()) GTEST_SKIP() << "python3-matplotlib is not installed";
+  for (const Example& ex : kExamples) {
+    SCOPED_TRACE(ex.name);
+    ExampleFolder folder(ex.name);
+    run_small_grid(ex);
+    for (const char* out_name : {"grid.png", "grid.svg"}) {
+      fq::tool::PlotRequest req;
+      req.options = "small.opt";
+      req.out = out_name;
+      std::ostringstream out, err;
+      ASSERT_EQ(fq::tool::plot(req, out, err), 0) << err.str();
+      const std::string pic = read_file(out_name);
+      EXPECT_GT(pic.size(), 10000u);
+      if (std::string(out_name).ends_with(".png"))
+        EXPECT_EQ(pic.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+      else
+        EXPECT_NE(pic.find("<svg"), std::string::npos);
+    }
+  }
+}
+
+TEST(PlotTool, ChainsAndRefusedNames) {
+  ExampleFolder folder("straight_ramp");
+  fq::tool::PlotRequest req;
+  req.options = "mcmc.opt";
+  req.out = "picture.jpg";
+  std::ostringstream out, err;
+  EXPECT_EQ(fq::tool::plot(req, out, err), 2);
+  if (!have_matplotlib()) GTEST_SKIP() << "python3-matplotlib is not installed";
+  write_chains(2, 400, 0.0);
+  req.results = {"chain.1", "chain.2"};
+  req.out = "chains.png";
+  std::ostringstream out2, err2;
+  ASSERT_EQ(fq::tool::plot(req, out2, err2), 0) << err2.str();
+  EXPECT_GT(fs::file_size("chains.png"), 10000u);
+}
+
+}  // namespace
+
+namespace {
+
+// The names follow the parameter vector's layout: the fault model's own
+// parameters, growth slips, terrace slips, then the restored-state block.
+TEST(ParamNames, FollowTheLayoutOfTheParameterVector) {
+  fq::RunState st;
+  st.options.dattypes[fq::Options::dattype_beds - 1] = 1;
+  st.options.dattypes[fq::Options::dattype_dips - 1] = 1;
+  st.options.dattypes[fq::Options::dattype_terr - 1] = 1;
+  st.options.faulttype = 2;
+  st.options.fittype = 5;
+  st.options.fit_dips = 2;
+  st.options.fit_beds = 1;
+  st.fault.decoly_at_tipy = 0;
+  st.data.beds.resize(2);
+  st.data.beds[0].ident = "a";
+  st.data.beds[1].ident = "g";
+  st.data.beds[1].growth = true;
+  st.data.terraces.resize(1);
+  st.data.terraces[0].ident = "t1";
+  auto& p = st.parameters;
+  p.nparam_start_growth = 9;
+  p.nparam_start_terr = 10;
+  p.nparam_start_restored_fit = 11;
+  p.nrestored_fit_params = 2 + 1 + 2;
+  p.nparams = 15;
+  const auto n = fq::param_names(st);
+  ASSERT_EQ(n.size(), 15u);
+  const std::vector<std::string> want{"tip_x", "tip_y", "slip", "ramp_angle", "phi", "p_over_s", "s",
+                                      "detachment_y", "growth_slip[g]", "terrace_slip[t1]", "restored_dip[a]",
+                                      "restored_dip[g]", "restored_dip[dips]", "intercept[a]", "intercept[g]"};
+  for (std::size_t k = 0; k < want.size(); ++k) EXPECT_EQ(n[k].name, want[k]) << k;
+  EXPECT_EQ(n[3].unit, "degrees");
+  // A fault type without a table keeps generic names for its own block.
+  st.options.faulttype = 9;
+  EXPECT_EQ(fq::param_names(st)[0].name, "param_1");
+  EXPECT_EQ(fq::param_names(st)[8].name, "growth_slip[g]");
+}
+
+}  // namespace
