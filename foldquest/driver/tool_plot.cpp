@@ -143,7 +143,10 @@ int plot(const PlotRequest& req, std::ostream& out, std::ostream& err) {
     }
     if (!write_section(st, sec, total, prefix, err)) return 1;
 
-    // The chains' draws, or the misfit profiles.
+    // The chains' draws, or the misfit profiles: none for a model given by
+    // --params before any results exist (a section alone).
+    std::error_code ec;
+    const bool section_only = !choice.params.empty() && req.results.empty() && !fs::exists(run.results_name, ec);
     SummaryRequest sreq;
     sreq.options = req.options;
     sreq.results = files;
@@ -153,15 +156,20 @@ int plot(const PlotRequest& req, std::ostream& out, std::ostream& err) {
     const std::string extra = (tmp.path() / (chains ? "draws.csv" : "profile.csv")).string();
     (chains ? sreq.draws : sreq.csv) = extra;
     std::ostringstream quiet_out, summary_err;
-    if (const int status = summary(sreq, quiet_out, summary_err); status != 0) {
-      err << summary_err.str();
-      return status;
+    if (!section_only) {
+      if (const int status = summary(sreq, quiet_out, summary_err); status != 0) {
+        err << summary_err.str();
+        return status;
+      }
     }
 
-    std::error_code ec;
-    std::vector<std::string> argv{"python3", plot_script_path(), "--out", req.out, "--section", prefix,
-                                  chains ? "--draws" : "--profile", extra, "--title",
-                                  req.options + ": " + described};
+    std::vector<std::string> argv{"python3", plot_script_path(), "--out", req.out, "--section", prefix};
+    if (!section_only) {
+      argv.push_back(chains ? "--draws" : "--profile");
+      argv.push_back(extra);
+    }
+    argv.push_back("--title");
+    argv.push_back(req.options + ": " + described);
     // $FOLDQUEST_PYTHON, else python3 of the PATH; Debian's matplotlib
     // belongs to the system's /usr/bin/python3, which is taken instead when
     // the first has no matplotlib (a pyenv or conda python3 ahead on the PATH).

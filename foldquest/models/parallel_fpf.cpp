@@ -34,6 +34,7 @@
 
 #include "foldquest/fit/err_and_prob.hpp"
 #include "foldquest/input/user_input.hpp"
+#include "foldquest/models/restored_section.hpp"
 #include "foldquest/models/run_common.hpp"
 #include "foldquest/models/trishear_bend_run.hpp"
 #include "foldquest/report/diagnostics.hpp"
@@ -225,6 +226,7 @@ void run_model_pfpf(const RunState& state, double& output, std::span<const doubl
       dips[j] = data.dips[j] * dir;
     }
     pfpf_dips(m.geo, start, m.total_slip, dippos, dips, sigma_dip_array);
+    if (kept_section()) keep_dip_positions_mirrored(dir, dippos);
     const std::vector<double> restoreddips = restored_dips_degrees(dips, 0.0, dir, sigma_dip_array);
     calc_dip_err(state, restoreddips, scores.slot(Options::dattype_dips), sigma_dip_array,
                  extra.restored_fit_params);
@@ -266,6 +268,16 @@ void run_model_pfpf(const RunState& state, double& output, std::span<const doubl
     }
     calc_fault_pts_err(state, fault_errs, scores.slot(Options::dattype_faultpts));
     if (scored) scores.check(Options::dattype_faultpts, "run_model_pfpf: fault points");
+  }
+
+  // The fault for a kept section: the lower segment up to the bend, the
+  // upper one from the bend to the final tip.
+  if (kept_section()) {
+    keep_fault("lower segment", {fault_reach(m.bend, m.a_low), m.bend});
+    keep_fault("upper segment", {m.bend, m.tip_final});
+    keep_fault("bend", {m.bend});
+    keep_fault("initial tip", {m.tip_init});
+    keep_fault("final tip", {m.tip_final});
   }
 
   output = scores.sum();

@@ -23,6 +23,12 @@ void keep_dip_positions(const TipFrame& frame, std::span<const Vec2> dipposze) {
   for (const Vec2& p : dipposze) t_kept->dip_pos.push_back(frame.to_xy(p));
 }
 
+void keep_dip_positions_mirrored(int ramp_dir, std::span<const Vec2> positions) {
+  if (t_kept == nullptr) return;
+  t_kept->dip_pos.clear();
+  for (const Vec2& p : positions) t_kept->dip_pos.push_back({p.x * ramp_dir, p.y});
+}
+
 void keep_fault(std::string name, std::vector<Vec2> pts) {
   if (t_kept == nullptr) return;
   t_kept->fault.push_back({std::move(name), std::move(pts)});

@@ -87,6 +87,9 @@ class KeepRestored {
 // For model runs, when kept_section() is not null: the restored dips'
 // positions, given in `frame` (the one the dip kernel left them in).
 void keep_dip_positions(const TipFrame& frame, std::span<const Vec2> dipposze);
+// The same for models that restore dips in the map frame mirrored by
+// `ramp_dir` (x times ramp_dir): the listric fault and the kink fold.
+void keep_dip_positions_mirrored(int ramp_dir, std::span<const Vec2> positions);
 // A named polyline or point of the fault geometry.
 void keep_fault(std::string name, std::vector<Vec2> pts);
 // The down-dip end of a fault line drawn from `from`: the point `reach` of

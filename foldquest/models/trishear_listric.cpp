@@ -36,6 +36,7 @@
 
 #include "foldquest/fit/err_and_prob.hpp"
 #include "foldquest/input/user_input.hpp"
+#include "foldquest/models/restored_section.hpp"
 #include "foldquest/models/run_common.hpp"
 #include "foldquest/models/trishear_listric.hpp"
 
@@ -256,6 +257,7 @@ void run_model_listric(const RunState& state, double& output, std::span<const do
       output = failed;
       return;
     }
+    if (kept_section()) keep_dip_positions_mirrored(g.ramp_dir, pos);
     // Back to the map frame (times ramp_dir), in degrees within [-90, 90].
     const std::vector<double> restoreddips = restored_dips_degrees(dips, 0.0, g.ramp_dir, sigma_dip_array);
     calc_dip_err(state, restoreddips, scores.slot(Options::dattype_dips), sigma_dip_array, restored_fit_params);
@@ -284,6 +286,26 @@ void run_model_listric(const RunState& state, double& output, std::span<const do
     }
     calc_fault_pts_err(state, fault_errs, scores.slot(Options::dattype_faultpts));
     if (scored) scores.check(Options::dattype_faultpts, "run_model_listric: fault points");
+  }
+
+  // The fault for a kept section, in the map frame: the detachment behind
+  // the arc's foot, the arc up to theta_max (or to the final tip while it is
+  // on the arc) and the straight segment to the final tip.
+  if (RestoredSection* kept = kept_section()) {
+    const auto map = [&](Vec2 p) { return Vec2{p.x * g.ramp_dir, p.y}; };
+    const Vec2 foot{g.cc.x, g.cc.y - g.rc};
+    keep_fault("detachment", {map({foot.x - kept->reach, foot.y}), map(foot)});
+    const double arc_top = g.final_on_arc ? g.thetat : g.theta_max;
+    constexpr int kArcPieces = 32;
+    std::vector<Vec2> arc;
+    for (int i = 0; i <= kArcPieces; ++i) {
+      const double th = arc_top * i / kArcPieces;
+      arc.push_back(map({g.cc.x + g.rc * std::sin(th), g.cc.y - g.rc * std::cos(th)}));
+    }
+    keep_fault("arc", std::move(arc));
+    if (!g.final_on_arc) keep_fault("straight segment", {map(g.arc_end), map(g.tip_final)});
+    keep_fault("initial tip", {map(g.tip_init)});
+    keep_fault("final tip", {map(g.tip_final)});
   }
 
   output = scores.sum();
