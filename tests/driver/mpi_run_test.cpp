@@ -55,7 +55,7 @@ class MpiRun : public testing::Test {
 
   // Runs foldquest with `arguments`, under mpirun with `ranks` processes
   // (0: directly); returns the exit status.
-  int run(int ranks, const std::string& arguments) {
+  int run([[maybe_unused]] int ranks, const std::string& arguments) {
     std::string launcher;
 #ifdef FOLDQUEST_MPIEXEC
     // As root (CI) OpenMPI needs --allow-run-as-root; two ranks on a small
