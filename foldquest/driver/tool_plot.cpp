@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "foldquest/driver/load_run.hpp"
+#include "foldquest/report/temp_dir.hpp"
 #include "foldquest/driver/tool_summary.hpp"
 #include "foldquest/report/diagnostics.hpp"
 #include "foldquest/report/results_file.hpp"
@@ -27,25 +28,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A temporary folder removed with everything in it at the end of its scope.
-class TempDir {
- public:
-  TempDir() {
-    std::string templ = (fs::temp_directory_path() / "foldquest_plot_XXXXXX").string();
-    if (!mkdtemp(templ.data())) throw std::runtime_error("cannot make a temporary folder");
-    path_ = templ;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+// A scratch folder, removed afterwards.
+using TempDir = fq::TempDir;
 
 // Runs argv[0] found on the PATH; its exit status, or -1 when it could not
 // be started or did not exit normally.  `quiet` sends its output to

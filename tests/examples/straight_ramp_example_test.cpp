@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "examples/tools/best_model.hpp"
+#include "foldquest/report/temp_dir.hpp"
 #include "examples/tools/straight_ramp_data.hpp"
 
 namespace fs = std::filesystem;
@@ -49,25 +50,8 @@ std::string answer_marked(const fs::path& opt, const std::string& comment) {
   return {};
 }
 
-// A scratch folder per test, removed afterwards.
-class TempDir {
- public:
-  TempDir() {
-    std::string templ = (fs::temp_directory_path() / "fq_example_XXXXXX").string();
-    if (!mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = templ;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+// A scratch folder, removed afterwards.
+using TempDir = fq::TempDir;
 
 class StraightRampExample : public ::testing::Test {
  protected:

@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include "examples/tools/best_model.hpp"
+#include "foldquest/report/temp_dir.hpp"
 #include "tests/models/trishear_bend_example_data.hpp"
 #include "tests/models/trishear_decol_example_data.hpp"
 #include "tests/models/parallel_fpf_example_data.hpp"
@@ -83,24 +84,8 @@ TEST_P(FaultExample, DISABLED_WriteDataFiles) {
   }
 }
 
-class TempDir {
- public:
-  TempDir() {
-    std::string templ = (fs::temp_directory_path() / "fq_fault_example_XXXXXX").string();
-    if (!mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = templ;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+// A scratch folder, removed afterwards.
+using TempDir = fq::TempDir;
 
 class FaultExampleRun : public ::testing::TestWithParam<Example> {
  protected:
