@@ -115,6 +115,7 @@ class TrishearDecol {
 
  private:
   friend struct TrishearDecolKernel;
+  friend struct TrishearDecolLanes;
 
   TrishearZone zone_;
   double m_, total_slip_, increment_, povers_, decol_zeta_, delta_;

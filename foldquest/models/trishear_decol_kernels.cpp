@@ -70,6 +70,7 @@
 
 #include "foldquest/driver/run_state.hpp"
 #include "foldquest/models/trishear_decol.hpp"
+#include "foldquest/models/zone_lanes.hpp"
 
 namespace fq {
 
@@ -77,7 +78,6 @@ namespace {
 
 constexpr double pi = Constants::pi;
 constexpr double half_pi = pi / 2;
-constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double inf = std::numeric_limits<double>::infinity();
 // Largest axial-surface tangent used as it is; above it (an axial surface
 // within 1e-8 rad of perpendicular to the ramp) the perpendicular limit.
@@ -145,16 +145,20 @@ TrishearDecol::TrishearDecol(double v0, double m, double total_slip, double incr
 
 namespace {
 
-struct NoCarry {};
-struct CovCarry {
-  Mat2* c;
-};
-struct DipCarry {
-  double* theta;
-  double* sigma;
-};
+using zone::CovCarry;
+using zone::DipCarry;
+using zone::Next;
+using zone::NoCarry;
 
 enum class Loc { unknown = 0, ramp_hw = 1, flat_hw = 2, zone = 3, footwall = 4 };
+
+// One point's working state.
+struct DecolState {
+  double zeta, eta;  // relative to the current tip
+  double slip = 0;   // S
+  Loc loc = Loc::unknown;
+  int idle = 0;      // passes in a row that took no slip
+};
 
 // A step that a rule computes, turned towards the remaining slip `rem`: of
 // the sign of rem and at most |rem|.  A step of the other sign (a point a
@@ -203,21 +207,26 @@ struct TrishearDecolKernel {
     return Loc::footwall;
   }
 
+  // Moves the point by every rule but the zone step until its next step is
+  // a zone step (Next::zone, that pass not yet counted), its slip is done,
+  // or it stalls (Next::failed).  `passes` counts every pass, zone steps
+  // included.
   template <class Carry>
-  static DecolStatus move(const TrishearDecol& k, Vec2& p, Carry carry) {
-    if (!k.step_count_ok_) return fail(p, carry, DecolStatus::too_many_steps);
+  static Next advance(const TrishearDecol& k, DecolState& st, std::int64_t& passes, Carry carry) {
     const double m = k.m_, P = k.povers_, total = k.total_slip_, inc = k.increment_;
     const double t = k.tan_bisect_, cd = k.cos_delta_, sd = k.sin_delta_;
-    double zeta = p.x, eta = p.y;
-    double slip = 0;  // S
-    Loc loc = Loc::unknown;
-    std::int64_t passes = 0;
-    int idle = 0;
-    while (std::abs(slip) < k.abs_total_) {
-      if (++passes > kMaxDecolPasses) return fail(p, carry, DecolStatus::stalled);
-      const double rem = total - slip;                 // R
-      const double zeta_b = k.decol_zeta_ - slip * P;  // the bend, relative to the tip
+    double& zeta = st.zeta;
+    double& eta = st.eta;
+    Loc& loc = st.loc;
+    while (std::abs(st.slip) < k.abs_total_) {
+      if (++passes > kMaxDecolPasses) return Next::failed;
+      const double rem = total - st.slip;                 // R
+      const double zeta_b = k.decol_zeta_ - st.slip * P;  // the bend, relative to the tip
       if (loc == Loc::unknown) loc = classify(k, zeta, eta, zeta_b);
+      if (loc == Loc::zone && zeta > 0 && k.zone_.defined()) {
+        --passes;  // counted by the zone step itself
+        return Next::zone;
+      }
       double step = 0;
       switch (loc) {
         case Loc::ramp_hw:
@@ -323,32 +332,14 @@ struct TrishearDecolKernel {
         }
 
         case Loc::zone:
-          if (zeta > 0 && k.zone_.defined()) {
-            // One explicit step of a whole increment (even when less slip
-            // remains) through the straight ramp's field, relative to the
-            // advancing tip.
-            step = inc;
-            const Vec2 at{zeta, eta};
-            Vec2 d;
-            if constexpr (std::is_same_v<Carry, CovCarry>) {
-              Mat2 j;
-              d = k.zone_.displacement(at, &j);
-              *carry.c = (j * *carry.c) * transpose(j);
-            } else {
-              d = k.zone_.displacement(at, nullptr);
-            }
-            if constexpr (std::is_same_v<Carry, DipCarry>) k.zone_.rotate_dip(at, *carry.theta, *carry.sigma);
-            zeta += d.x - k.tip_advance_;
-            eta += d.y;
+          // No field here (at or behind the tip, or m <= 0, s <= 0; the
+          // zone step proper is zone_step below): one increment (at most R)
+          // rigidly with the side the point lies on.
+          step = std::abs(rem) < std::abs(inc) ? rem : inc;
+          if (eta > 0) {
+            zeta += step - P * step;
           } else {
-            // No field here (at or behind the tip, or m <= 0, s <= 0): one
-            // increment (at most R) rigidly with the side the point lies on.
-            step = std::abs(rem) < std::abs(inc) ? rem : inc;
-            if (eta > 0) {
-              zeta += step - P * step;
-            } else {
-              zeta -= P * step;
-            }
+            zeta -= P * step;
           }
           loc = Loc::unknown;
           break;
@@ -356,28 +347,109 @@ struct TrishearDecolKernel {
         case Loc::unknown:
           break;  // classified above
       }
-      const double before = slip;
-      slip += step;
-      if (slip == before) {
-        if (++idle > kMaxIdlePasses) return fail(p, carry, DecolStatus::stalled);
+      const double before = st.slip;
+      st.slip += step;
+      if (st.slip == before) {
+        if (++st.idle > kMaxIdlePasses) return Next::failed;
       } else {
-        idle = 0;
+        st.idle = 0;
       }
+    }
+    return Next::done;
+  }
+
+  // One explicit step of a whole increment (even when less slip remains)
+  // through the straight ramp's field, relative to the advancing tip.
+  template <class Carry>
+  static void zone_step(const TrishearDecol& k, DecolState& st, Carry carry) {
+    const Vec2 at{st.zeta, st.eta};
+    Vec2 d;
+    if constexpr (std::is_same_v<Carry, CovCarry>) {
+      Mat2 j;
+      d = k.zone_.displacement(at, &j);
+      *carry.c = (j * *carry.c) * transpose(j);
+    } else {
+      d = k.zone_.displacement(at, nullptr);
+    }
+    if constexpr (std::is_same_v<Carry, DipCarry>) k.zone_.rotate_dip(at, *carry.theta, *carry.sigma);
+    st.zeta += d.x - k.tip_advance_;
+    st.eta += d.y;
+    st.slip += k.increment_;  // a whole increment always changes the slip (see step_count_ok_)
+    st.loc = Loc::unknown;
+    st.idle = 0;
+  }
+
+  template <class Carry>
+  static DecolStatus move(const TrishearDecol& k, Vec2& p, Carry carry) {
+    if (!k.step_count_ok_) return fail(p, carry, DecolStatus::too_many_steps);
+    DecolState st{p.x, p.y};
+    std::int64_t passes = 0;
+    for (;;) {
+      const Next next = advance(k, st, passes, carry);
+      if (next == Next::failed) return fail(p, carry, DecolStatus::stalled);
+      if (next == Next::done) break;
+      if (++passes > kMaxDecolPasses) return fail(p, carry, DecolStatus::stalled);
+      zone_step(k, st, carry);
     }
     // Back to the frame of the tip at the start of the call, with the
     // nominal slip (not the accumulated one).
-    p = {zeta + k.final_shift_, eta};
+    p = {st.zeta + k.final_shift_, st.eta};
     return DecolStatus::ok;
   }
 
   template <class Carry>
   static DecolStatus fail(Vec2& p, Carry carry, DecolStatus why) {
-    p = {nan, nan};
-    if constexpr (std::is_same_v<Carry, CovCarry>) *carry.c = {nan, nan, nan, nan};
-    if constexpr (std::is_same_v<Carry, DipCarry>) *carry.theta = *carry.sigma = nan;
+    zone::set_failed(p, carry);
     return why;
   }
 };
+
+// The detachment's state machine for the batched zone step (see
+// zone_lanes.hpp).  After a zone step the point is classified afresh, so
+// the lanes need no flags.
+struct TrishearDecolLanes {
+  using Constants = TrishearDecol;
+  using State = DecolState;
+  static constexpr int kAux = 0;
+
+  static const TrishearZone& zone(const TrishearDecol& k) { return k.zone_; }
+  static double tip_advance(const TrishearDecol& k) { return k.tip_advance_; }
+  static double abs_total(const TrishearDecol& k) { return k.abs_total_; }
+  static std::int64_t max_passes(const TrishearDecol&) { return kMaxDecolPasses; }
+  static State start(const TrishearDecol&, Vec2 p) { return DecolState{p.x, p.y}; }
+  static void to_lane(const State&, zone::Block<kAux>&, int) {}
+  static State from_lane(const TrishearDecol&, const zone::Block<kAux>& b, int i) {
+    return DecolState{b.zeta[i], b.eta[i], b.slip[i]};
+  }
+  // TrishearDecolKernel::classify gives the zone (and zeta > 0), without
+  // branches: the bend zeta_b moves with the point's slip.
+  [[gnu::always_inline]] static bool in_zone(const TrishearDecol& k, double zn, double en, double slip,
+                                             const zone::Block<kAux>&, int) {
+    const double m = k.m_;
+    const double zeta_b = k.decol_zeta_ - slip * k.povers_;
+    const double u = zn - zeta_b;
+    const bool ramp_perpendicular = (u > 0) | ((u == 0) & (en <= 0));
+    const bool ramp_inclined = en <= u * k.tan_bisect_;
+    const bool ramp = k.perpendicular_ ? ramp_perpendicular : ramp_inclined;
+    const bool above = (en > 0) & (en >= m * zn);
+    const bool hanging_wall = above & (ramp | !(en < (zeta_b - zn) * k.tan_delta_));
+    return !hanging_wall & (zn >= zeta_b) & (en > -(m * zn)) & (zn > 0);
+  }
+  template <class Carry>
+  static Next advance(const TrishearDecol& k, State& st, std::int64_t& passes, Carry carry) {
+    return TrishearDecolKernel::advance(k, st, passes, carry);
+  }
+  static Vec2 finish(const TrishearDecol& k, const State& st) { return {st.zeta + k.final_shift_, st.eta}; }
+
+  static bool applies(const TrishearDecol& k, std::size_t npoints) {
+    return k.step_count_ok_ && zone::batch_worthwhile(k.zone_, npoints);
+  }
+  // The lanes report a failure as false: a stalled point (the step count
+  // was checked before).
+  static DecolStatus status(bool ok) { return ok ? DecolStatus::ok : DecolStatus::stalled; }
+};
+
+using DecolLanes = zone::Lanes<TrishearDecolLanes>;
 
 namespace {
 DecolStatus first_failure(DecolStatus so_far, DecolStatus next) {
@@ -395,13 +467,18 @@ DecolStatus trishear_decol_dip(const TrishearDecol& k, Vec2& pos, double& theta,
 }
 
 DecolStatus trishear_func_decol(const TrishearDecol& k, std::span<Vec2> ptsze, std::span<Mat2> cbed) {
+  if (!cbed.empty() && cbed.size() != ptsze.size()) {
+    throw std::invalid_argument("trishear_func_decol: one covariance per point needed");
+  }
+  if (TrishearDecolLanes::applies(k, ptsze.size())) {
+    const zone::Data d{ptsze, cbed, {}, {}};
+    return TrishearDecolLanes::status(cbed.empty() ? DecolLanes::run<zone::Kind::points>(k, d)
+                                                   : DecolLanes::run<zone::Kind::covariances>(k, d));
+  }
   DecolStatus status = DecolStatus::ok;
   if (cbed.empty()) {
     for (Vec2& p : ptsze) status = first_failure(status, TrishearDecolKernel::move(k, p, NoCarry{}));
     return status;
-  }
-  if (cbed.size() != ptsze.size()) {
-    throw std::invalid_argument("trishear_func_decol: one covariance per point needed");
   }
   for (std::size_t i = 0; i < ptsze.size(); ++i) {
     status = first_failure(status, TrishearDecolKernel::move(k, ptsze[i], CovCarry{&cbed[i]}));
@@ -420,6 +497,10 @@ DecolStatus trishear_func_dip_decol(const TrishearDecol& k, std::span<Vec2> dipp
                                     std::span<double> sigma_dip_array) {
   if (dipsze.size() != dipposze.size() || sigma_dip_array.size() != dipposze.size()) {
     throw std::invalid_argument("trishear_func_dip_decol: positions, dips and uncertainties differ in count");
+  }
+  if (TrishearDecolLanes::applies(k, dipposze.size())) {
+    return TrishearDecolLanes::status(
+        DecolLanes::run<zone::Kind::dips>(k, {dipposze, {}, dipsze, sigma_dip_array}));
   }
   DecolStatus status = DecolStatus::ok;
   for (std::size_t i = 0; i < dipposze.size(); ++i) {

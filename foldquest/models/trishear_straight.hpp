@@ -56,6 +56,10 @@
 
 namespace fq {
 
+namespace zone {
+struct ZoneAccess;
+}
+
 // A zone point takes about |total_slip| / |increment| steps.  A call whose
 // ratio reaches this limit is refused (its points become NaN) instead of
 // running for hours or for ever (an increment of 0).
@@ -121,7 +125,7 @@ class TrishearZone {
   void rotate_dip(Vec2 p, double& theta, double& sigma) const;
 
  private:
-  friend struct ZoneLanes;                  // the batched zone step
+  friend struct zone::ZoneAccess;           // the batched zone step
   double p3_of(double r, double p1) const;  // r^((1-s)/s) from p1 = r^(1/s)
   double p1_of(double r) const;             // r^(1/s)
 
@@ -208,7 +212,7 @@ class TrishearStr {
 
  private:
   friend struct TrishearStrKernel;
-  friend struct ZoneLanes;
+  friend struct TrishearStrLanes;
   TrishearZone zone_;
   double v0_, m_, total_slip_, increment_, povers_, s_;
   double abs_total_;       // T = |total_slip|

@@ -55,10 +55,8 @@
 #include <type_traits>
 
 #include "foldquest/models/trishear_straight.hpp"
+#include "foldquest/models/zone_lanes.hpp"
 
-#if FOLDQUEST_ZONE_AVX2
-#include <immintrin.h>
-#endif
 
 namespace fq {
 
@@ -67,7 +65,7 @@ namespace {
 
 // Loop passes allowed per point: far above any run the call's own step count
 // admits (see TrishearStr), so it only stops a computation gone wrong.
-constexpr std::int64_t max_passes = 2 * max_steps_per_point + 16;
+constexpr std::int64_t pass_limit = 2 * max_steps_per_point + 16;
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 
@@ -145,15 +143,10 @@ TrishearStr::TrishearStr(double v0, double m, double total_slip, double incremen
 
 namespace {
 
-// What a kernel carries along with the position.
-struct NoCarry {};
-struct CovCarry {
-  Mat2* c;
-};
-struct DipCarry {
-  double* theta;
-  double* sigma;
-};
+using zone::CovCarry;
+using zone::DipCarry;
+using zone::Next;
+using zone::NoCarry;
 
 enum class Domain { hanging_wall, footwall, zone, rigid_side };
 
@@ -166,9 +159,6 @@ struct PointState {
 };
 
 }  // namespace
-
-// What stops a point's walk through the rigid domains.
-enum class Next { zone, done, failed };
 
 struct TrishearStrKernel {
   static Domain classify(const PointState& st, const TrishearStr& k) {
@@ -187,7 +177,7 @@ struct TrishearStrKernel {
   static Next advance(const TrishearStr& k, PointState& st, std::int64_t& passes) {
     const double m = k.m_, P = k.povers_, total = k.total_slip_, inc = k.increment_;
     while (std::abs(st.slip) < k.abs_total_) {
-      if (++passes > max_passes) return Next::failed;
+      if (++passes > pass_limit) return Next::failed;
       double rem = total - st.slip;
       switch (classify(st, k)) {
         case Domain::hanging_wall:
@@ -276,7 +266,7 @@ struct TrishearStrKernel {
       const Next next = advance<Carry>(k, st, passes);
       if (next == Next::failed) return fail(p, carry);
       if (next == Next::done) break;
-      if (++passes > max_passes) return fail(p, carry);
+      if (++passes > pass_limit) return fail(p, carry);
       zone_step(k, st, carry);
     }
     // Back to the frame of the tip at the start of the call, with the
@@ -299,14 +289,6 @@ struct TrishearStrKernel {
     return false;
   }
 };
-
-#if FOLDQUEST_ZONE_AVX2
-// glibc's AVX2 power, sine and cosine of four doubles (libmvec), called only from code
-// compiled for AVX2 and only on processors that have it.
-extern "C" [[gnu::target("avx2")]] __m256d _ZGVdN4vv_pow(__m256d x, __m256d y);
-extern "C" [[gnu::target("avx2")]] __m256d _ZGVdN4v_sin(__m256d x);
-extern "C" [[gnu::target("avx2")]] __m256d _ZGVdN4v_cos(__m256d x);
-#endif
 
 namespace {
 
@@ -341,341 +323,45 @@ void set_zone_vector_path(ZoneVectorPath path) {
   vector_path_setting().store(path, std::memory_order_relaxed);
 }
 
-// ---------------------------------------------------------------------------
-// The batched zone step.
-//
-// A point in the zone takes one step per increment, and each step waits on
-// the one before (a divide, a power, a multiply), so one point at a time is
-// bound by latency.  Points are independent, so kLanes of them are stepped
-// together: structure of arrays, steps outer and lanes inner, so that the
-// divides and powers of different points overlap (and, for s = 1, where the
-// step needs no power, the compiler turns the lane loop into vector code).
-// A lane whose point leaves the zone or finishes its slip is handled one
-// point at a time (the same advance() as above) and, when its point is done,
-// refilled with the next waiting point, so lanes do not idle while points
-// wait.
-//
-// Every lane performs exactly the operations of TrishearStrKernel::zone_step
-// in the same order (this file is compiled without floating contraction),
-// so the batched kernel gives the same bits as one point at a time; the
-// tests compare the two.
-struct ZoneLanes {
-  static constexpr int kLanes = 8;
-  // Few points gain nothing from lanes.
-  static constexpr std::size_t kBatchFrom = 2 * kLanes;
+// The straight ramp's state machine for the batched zone step (see
+// zone_lanes.hpp): the lanes carry the one-shot flags hw and fw.
+struct TrishearStrLanes {
+  using Constants = TrishearStr;
+  using State = PointState;
+  static constexpr int kAux = 2;  // hw, fw as 0 or 1
+
+  static const TrishearZone& zone(const TrishearStr& k) { return k.zone_; }
+  static double tip_advance(const TrishearStr& k) { return k.tip_advance_; }
+  static double abs_total(const TrishearStr& k) { return k.abs_total_; }
+  static std::int64_t max_passes(const TrishearStr&) { return pass_limit; }
+  static State start(const TrishearStr&, Vec2 p) { return PointState{p.x, p.y}; }
+  static void to_lane(const State& st, zone::Block<kAux>& b, int i) {
+    b.aux[0][i] = st.hw ? 1 : 0;
+    b.aux[1][i] = st.fw ? 1 : 0;
+  }
+  static State from_lane(const TrishearStr&, const zone::Block<kAux>& b, int i) {
+    return {b.zeta[i], b.eta[i], b.slip[i], b.aux[0][i] != 0, b.aux[1][i] != 0};
+  }
+  // TrishearStrKernel::classify with the field defined.
+  [[gnu::always_inline]] static bool in_zone(const TrishearStr& k, double zn, double en, double,
+                                             const zone::Block<kAux>& b, int i) {
+    const double m = k.m_;
+    const bool to_hw = (en > 0) & (b.aux[0][i] == 0) & (en >= m * zn);
+    const bool to_fw = (b.aux[1][i] == 0) & (en <= -(m * zn));
+    return !to_hw & !to_fw & (zn > 0);
+  }
+  template <class Carry>
+  static Next advance(const TrishearStr& k, State& st, std::int64_t& passes, Carry) {
+    return TrishearStrKernel::advance<Carry>(k, st, passes);
+  }
+  static Vec2 finish(const TrishearStr& k, const State& st) { return {st.zeta + k.final_shift_, st.eta}; }
 
   static bool applies(const TrishearStr& k, std::size_t npoints) {
-    return k.batched_ && k.step_count_ok_ && k.zone_.defined() && npoints >= kBatchFrom;
-  }
-
-  // What the lanes carry besides the position.
-  enum class Kind { points, covariances, dips };
-
-  // The arrays of one call: positions, and covariances or dips with their
-  // uncertainties (empty when not carried).
-  struct Data {
-    std::span<Vec2> pts;
-    std::span<Mat2> cov;
-    std::span<double> theta, sigma;
-  };
-
-  // Lane state, structure of arrays.  hw/fw/live/look hold 0 or 1 as
-  // doubles so that the lane loop works on one type only.
-  struct Block {
-    double zeta[kLanes], eta[kLanes], slip[kLanes];
-    double hw[kLanes], fw[kLanes], live[kLanes];
-    double look[kLanes];  // 1 after a step for a live lane that needs attention
-    double ca[kLanes], cb[kLanes], cc[kLanes], cd[kLanes];
-    double theta[kLanes], sigma[kLanes];
-    std::size_t index[kLanes];
-    std::int64_t passes[kLanes];  // the point's passes when it entered the lane
-    std::int64_t entry[kLanes];   // the block's step count when it entered
-  };
-
-  // One zone step of every lane; returns true when a live lane left the
-  // zone or finished its slip.  kLinear: s = 1 on the fast path (p1 = r,
-  // p3 = 1).  Math takes r^(1/s) of all lanes for the other exponents, and
-  // the sine and cosine of the dips.  Inlined into one function per
-  // instruction set (see step() below).  The operations and their order
-  // are those of TrishearZone::displacement and rotate_dip.
-  template <Kind kKind, bool kLinear, class Math>
-  [[gnu::always_inline]] static inline bool step_lanes(const TrishearStr& k, Block& b) {
-    constexpr bool kCov = kKind == Kind::covariances;
-    constexpr bool kDip = kKind == Kind::dips;
-    const TrishearZone& z = k.zone_;
-    const double inc = z.increment_, m = z.m_, half_v0 = z.half_v0_, eta_coef = z.eta_coef_;
-    const double two_s = z.two_s_, two_s_m = z.two_s_m_, m_inc = z.m_inc_;
-    const double s = z.s_, sqrt_m = z.sqrt_m_;
-    const double tip_advance = k.tip_advance_, abs_total = k.abs_total_;
-    double r[kLanes], p1[kLanes], p3[kLanes], c1[kLanes], s1[kLanes];
-#pragma omp simd
-    for (int i = 0; i < kLanes; ++i) r[i] = std::abs(b.eta[i]) / (b.zeta[i] * m);
-    if constexpr (!kLinear) {
-      switch (z.exponent_) {
-        case TrishearZone::Exponent::half:
-#pragma omp simd
-          for (int i = 0; i < kLanes; ++i) p1[i] = std::sqrt(r[i]);
-          break;
-        case TrishearZone::Exponent::two:
-#pragma omp simd
-          for (int i = 0; i < kLanes; ++i) p1[i] = r[i] * r[i];
-          break;
-        default:
-          Math::pow(r, z.e1_, p1);
-          break;
-      }
-      // r^((1-s)/s): p1/r but at the fault's extension and for infinite
-      // powers, where TrishearZone decides (rare: a branch per lane).
-      if constexpr (kCov || kDip) {
-        for (int i = 0; i < kLanes; ++i) p3[i] = z.p3_of(r[i], p1[i]);
-      }
-    }
-    if constexpr (kDip) Math::sincos(b.theta, c1, s1);
-#pragma omp simd
-    for (int i = 0; i < kLanes; ++i) {
-      b.slip[i] += inc;
-      const double zeta = b.zeta[i], eta = b.eta[i];
-      // +1 for eta >= 0, else -1 (NaN too), without a branch.
-      const double sgn = 1.0 - 2.0 * static_cast<double>(!(eta >= 0));
-      // p3 = r^0 = 1 for s = 1 wherever the point is (r = 0, infinite, NaN).
-      const double q1 = kLinear ? r[i] : p1[i];
-      const double q2 = r[i] * q1;
-      const double q3 = kLinear ? 1.0 : p3[i];
-      if constexpr (kCov) {
-        const double a = sgn * inc / (two_s * zeta) * q1;
-        const double bb = inc / (two_s_m * zeta) * q3;
-        const double c = -(m_inc / (two_s * zeta)) * q2;
-        mat_step(b, i, 1 - a, bb, c, 1 + a);
-      }
-      if constexpr (kDip) {
-        const double cos1 = c1[i], sin1 = s1[i];
-        const double cos2 = (cos1 - sin1) * (cos1 + sin1), sin2 = 2 * sin1 * cos1;
-        const double s_zeta = s * zeta;
-        b.sigma[i] = b.sigma[i] * std::abs(1 + (inc / s_zeta) * (sgn * q1 * cos2 + (q3 / m - m * q2) * sin2 * 0.5));
-        const double f = sqrt_m * sgn * std::sqrt(q2) * cos1 + std::sqrt(q3) * sin1 / sqrt_m;
-        b.theta[i] = b.theta[i] + half_v0 / s_zeta * (f * f);
-      }
-      const double dx = half_v0 * (sgn * q1 + 1);
-      const double dy = eta_coef * (q2 - 1);
-      const double zn = zeta + (dx - tip_advance);
-      const double en = eta + dy;
-      b.zeta[i] = zn;
-      b.eta[i] = en;
-      // Still a zone step next time?  (TrishearStrKernel::classify with the
-      // field defined, and the slip loop's own condition.)
-      const bool to_hw = (en > 0) & (b.hw[i] == 0) & (en >= m * zn);
-      const bool to_fw = (b.fw[i] == 0) & (en <= -(m * zn));
-      const bool stays = (std::abs(b.slip[i]) < abs_total) & !to_hw & !to_fw & (zn > 0);
-      const double live = b.live[i];  // loaded unconditionally: no branch in the lane loop
-      b.look[i] = stays ? 0.0 : live;
-    }
-    double attention = 0;
-    for (int i = 0; i < kLanes; ++i) attention += b.look[i];
-    return attention > 0;
-  }
-
-  // The C library lane by lane: the reference kernel's values, bit for
-  // bit; the lanes are independent, so their calls overlap in the pipeline.
-  struct ScalarMath {
-    static void pow(const double* r, double e, double* out) {
-      for (int i = 0; i < kLanes; ++i) out[i] = std::pow(r[i], e);
-    }
-    static void sincos(const double* t, double* c, double* s) {
-      for (int i = 0; i < kLanes; ++i) {
-        c[i] = std::cos(t[i]);
-        s[i] = std::sin(t[i]);
-      }
-    }
-  };
-
-  template <Kind kKind, bool kLinear>
-  static bool step_portable(const TrishearStr& k, Block& b) {
-    return step_lanes<kKind, kLinear, ScalarMath>(k, b);
-  }
-
-#if FOLDQUEST_ZONE_AVX2
-  // glibc's vector functions (libmvec), four lanes at a time: within a few
-  // ulp of the C library's.
-  struct Avx2Math {
-    [[gnu::target("avx2")]] static void pow(const double* r, double e, double* out) {
-      const __m256d ev = _mm256_set1_pd(e);
-      for (int i = 0; i < kLanes; i += 4) {
-        _mm256_storeu_pd(out + i, _ZGVdN4vv_pow(_mm256_loadu_pd(r + i), ev));
-      }
-    }
-    [[gnu::target("avx2")]] static void sincos(const double* t, double* c, double* s) {
-      for (int i = 0; i < kLanes; i += 4) {
-        const __m256d x = _mm256_loadu_pd(t + i);
-        _mm256_storeu_pd(c + i, _ZGVdN4v_cos(x));
-        _mm256_storeu_pd(s + i, _ZGVdN4v_sin(x));
-      }
-    }
-  };
-
-  template <Kind kKind, bool kLinear>
-  [[gnu::target("avx2")]] static bool step_avx2(const TrishearStr& k, Block& b) {
-    return step_lanes<kKind, kLinear, Avx2Math>(k, b);
-  }
-#endif
-
-  template <Kind kKind, bool kLinear>
-  static bool step(const TrishearStr& k, Block& b) {
-#if FOLDQUEST_ZONE_AVX2
-    if (zone_vector_path() == ZoneVectorPath::avx2) return step_avx2<kKind, kLinear>(k, b);
-#endif
-    return step_portable<kKind, kLinear>(k, b);
-  }
-
-  // C := (J C) J^T in the operation order of Mat2's product.
-  [[gnu::always_inline]] static void mat_step(Block& b, int i, double ja, double jb, double jc, double jd) {
-    const double ca = b.ca[i], cb = b.cb[i], cc = b.cc[i], cd = b.cd[i];
-    const double xa = ja * ca + jb * cc, xb = ja * cb + jb * cd;
-    const double xc = jc * ca + jd * cc, xd = jc * cb + jd * cd;
-    b.ca[i] = xa * ja + xb * jb;
-    b.cb[i] = xa * jc + xb * jd;
-    b.cc[i] = xc * ja + xd * jb;
-    b.cd[i] = xc * jc + xd * jd;
-  }
-
-  // The point kernel's advance() and fail() for this kind.
-  template <Kind kKind>
-  static Next advance(const TrishearStr& k, PointState& st, std::int64_t& passes) {
-    if constexpr (kKind == Kind::dips) return TrishearStrKernel::advance<DipCarry>(k, st, passes);
-    if constexpr (kKind == Kind::covariances) return TrishearStrKernel::advance<CovCarry>(k, st, passes);
-    return TrishearStrKernel::advance<NoCarry>(k, st, passes);
-  }
-  template <Kind kKind>
-  static bool fail(const Data& d, std::size_t n) {
-    if constexpr (kKind == Kind::dips) return TrishearStrKernel::fail(d.pts[n], DipCarry{&d.theta[n], &d.sigma[n]});
-    if constexpr (kKind == Kind::covariances) return TrishearStrKernel::fail(d.pts[n], CovCarry{&d.cov[n]});
-    return TrishearStrKernel::fail(d.pts[n], NoCarry{});
-  }
-
-  // Walks waiting points through the rigid domains until one needs a zone
-  // step; puts it into lane i.  Points that finish (or fail) on the way are
-  // written back at once.  False when no point is left to wait.
-  template <Kind kKind>
-  static bool fill(const TrishearStr& k, Block& b, int i, std::size_t& next, const Data& d,
-                   std::int64_t block_steps, bool& ok) {
-    while (next < d.pts.size()) {
-      const std::size_t n = next++;
-      if constexpr (kKind == Kind::covariances) {
-        b.ca[i] = d.cov[n].a;
-        b.cb[i] = d.cov[n].b;
-        b.cc[i] = d.cov[n].c;
-        b.cd[i] = d.cov[n].d;
-      }
-      if constexpr (kKind == Kind::dips) {
-        b.theta[i] = d.theta[n];
-        b.sigma[i] = d.sigma[n];
-      }
-      if (resume<kKind>(k, b, i, n, PointState{d.pts[n].x, d.pts[n].y}, 0, d, block_steps, ok)) return true;
-    }
-    return false;
-  }
-
-  // Continues point n from `st` (its carry already in lane i) through the
-  // rigid domains; when its next step is a zone step it stays in lane i
-  // (true), else it is written back.  Rigid moves do not change a
-  // covariance or a dip.
-  template <Kind kKind>
-  static bool resume(const TrishearStr& k, Block& b, int i, std::size_t n, PointState st,
-                     std::int64_t passes, const Data& d, std::int64_t block_steps, bool& ok) {
-    const Next next = advance<kKind>(k, st, passes);
-    if (next == Next::zone) {
-      b.zeta[i] = st.zeta;
-      b.eta[i] = st.eta;
-      b.slip[i] = st.slip;
-      b.hw[i] = st.hw ? 1 : 0;
-      b.fw[i] = st.fw ? 1 : 0;
-      b.live[i] = 1;
-      b.index[i] = n;
-      b.passes[i] = passes;
-      b.entry[i] = block_steps;
-      return true;
-    }
-    if (next == Next::failed) {
-      ok = fail<kKind>(d, n) && ok;
-      return false;
-    }
-    d.pts[n] = {st.zeta + k.final_shift_, st.eta};
-    if constexpr (kKind == Kind::covariances) d.cov[n] = {b.ca[i], b.cb[i], b.cc[i], b.cd[i]};
-    if constexpr (kKind == Kind::dips) {
-      d.theta[n] = b.theta[i];
-      d.sigma[n] = b.sigma[i];
-    }
-    return false;
-  }
-
-  // A lane that needs a look after a step: its point finished its slip, or
-  // its next step is not a zone step.  The lane is refilled (or emptied).
-  template <Kind kKind>
-  static void attend(const TrishearStr& k, Block& b, int i, std::size_t& next, const Data& d,
-                     std::int64_t block_steps, bool& ok) {
-    const std::size_t n = b.index[i];
-    // Every step in the lane was one pass of the point's loop.
-    const std::int64_t passes = b.passes[i] + (block_steps - b.entry[i]);
-    const PointState st{b.zeta[i], b.eta[i], b.slip[i], b.hw[i] != 0, b.fw[i] != 0};
-    b.live[i] = 0;
-    if (passes > max_passes) {
-      ok = fail<kKind>(d, n) && ok;
-    } else if (resume<kKind>(k, b, i, n, st, passes, d, block_steps, ok)) {
-      return;
-    }
-    if (!fill<kKind>(k, b, i, next, d, block_steps, ok)) park(b, i);
-  }
-
-  // An empty lane steps a harmless point that never asks for attention.
-  static void park(Block& b, int i) {
-    b.zeta[i] = 1;
-    b.eta[i] = 0;
-    b.slip[i] = 0;
-    b.hw[i] = b.fw[i] = 1;
-    b.live[i] = 0;
-    b.ca[i] = b.cb[i] = b.cc[i] = b.cd[i] = 0;
-    b.theta[i] = b.sigma[i] = 0;
-  }
-
-  template <Kind kKind, bool kLinear>
-  static bool run_lanes(const TrishearStr& k, const Data& d) {
-    Block b;
-    bool ok = true;
-    std::size_t next = 0;
-    std::int64_t block_steps = 0;
-    int live = 0;
-    for (int i = 0; i < kLanes; ++i) {
-      if (fill<kKind>(k, b, i, next, d, block_steps, ok)) {
-        ++live;
-      } else {
-        park(b, i);
-      }
-    }
-    while (live > 0) {
-      const bool look = step<kKind, kLinear>(k, b);
-      ++block_steps;
-      if (!look) continue;
-      live = 0;
-      for (int i = 0; i < kLanes; ++i) {
-        // An empty lane's parked point drifts; it is put back at every
-        // look (its values are never read).
-        if (b.live[i] == 0) {
-          park(b, i);
-          continue;
-        }
-        if (b.look[i] != 0) attend<kKind>(k, b, i, next, d, block_steps, ok);
-        if (b.live[i] != 0) ++live;
-      }
-    }
-    return ok;
-  }
-
-  template <Kind kKind>
-  static bool run(const TrishearStr& k, const Data& d) {
-    if (k.zone_.linear()) return run_lanes<kKind, true>(k, d);
-    return run_lanes<kKind, false>(k, d);
+    return k.batched_ && k.step_count_ok_ && zone::batch_worthwhile(k.zone_, npoints);
   }
 };
 
+using StraightLanes = zone::Lanes<TrishearStrLanes>;
 
 bool trishear_point(const TrishearStr& k, Vec2& p, Mat2* cov) {
   if (cov != nullptr) return TrishearStrKernel::move(k, p, CovCarry{cov});
@@ -691,10 +377,10 @@ bool trishear_func(const TrishearStr& k, std::span<Vec2> ptsze, std::span<Mat2> 
   if (!cbed.empty() && cbed.size() != ptsze.size()) {
     throw std::invalid_argument("trishear_func: one covariance per point needed");
   }
-  if (ZoneLanes::applies(k, ptsze.size())) {
-    const ZoneLanes::Data d{ptsze, cbed, {}, {}};
-    return cbed.empty() ? ZoneLanes::run<ZoneLanes::Kind::points>(k, d)
-                        : ZoneLanes::run<ZoneLanes::Kind::covariances>(k, d);
+  if (TrishearStrLanes::applies(k, ptsze.size())) {
+    const zone::Data d{ptsze, cbed, {}, {}};
+    return cbed.empty() ? StraightLanes::run<zone::Kind::points>(k, d)
+                        : StraightLanes::run<zone::Kind::covariances>(k, d);
   }
   if (cbed.empty()) {
     for (Vec2& p : ptsze) ok = TrishearStrKernel::move(k, p, NoCarry{}) && ok;
@@ -716,8 +402,8 @@ bool trishear_func_dip(const TrishearStr& k, std::span<Vec2> dipposze, std::span
   if (dipsze.size() != dipposze.size() || sigma_dip_array.size() != dipposze.size()) {
     throw std::invalid_argument("trishear_func_dip: positions, dips and uncertainties differ in count");
   }
-  if (ZoneLanes::applies(k, dipposze.size())) {
-    return ZoneLanes::run<ZoneLanes::Kind::dips>(k, {dipposze, {}, dipsze, sigma_dip_array});
+  if (TrishearStrLanes::applies(k, dipposze.size())) {
+    return StraightLanes::run<zone::Kind::dips>(k, {dipposze, {}, dipsze, sigma_dip_array});
   }
   bool ok = true;
   for (std::size_t i = 0; i < dipposze.size(); ++i) {
