@@ -122,6 +122,7 @@ class TrishearBend {
 
  private:
   friend struct TrishearBendKernel;
+  friend struct TrishearBendLanes;
   TrishearZone zone_;
   double m_, increment_, povers_;
   std::array<double, 2> ramp_angle_;

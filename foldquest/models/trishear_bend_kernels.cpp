@@ -75,13 +75,13 @@
 #include "foldquest/driver/run_state.hpp"
 #include "foldquest/math/geometry.hpp"
 #include "foldquest/models/trishear_bend.hpp"
+#include "foldquest/models/zone_lanes.hpp"
 
 namespace fq {
 
 namespace {
 
 constexpr double pi = Constants::pi;
-constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 
 // Bisector tangents above this are taken as parallel segments (see the
 // constructor of TrishearBend).
@@ -184,16 +184,19 @@ TrishearBend::TrishearBend(double v0, double m, double total_slip, double increm
 
 namespace {
 
-struct NoCarry {};
-struct CovCarry {
-  Mat2* c;
-};
-struct DipCarry {
-  double* theta;
-  double* sigma;
-};
+using zone::CovCarry;
+using zone::DipCarry;
+using zone::Next;
+using zone::NoCarry;
 
 enum class BendState { classify = 0, hanging_wall = 1, other_segment = 2, zone = 3, footwall = 4 };
+
+// One point's working state within a piece.
+struct BendPointState {
+  double zeta, eta;  // relative to the current tip
+  double slip = 0;   // S, the signed slip of the piece applied so far
+  BendState state = BendState::classify;
+};
 
 }  // namespace
 
@@ -234,18 +237,26 @@ struct TrishearBendKernel {
     return BendState::footwall;
   }
 
+  // Moves the point by every rule of the piece but the zone step until its
+  // next step is a zone step (Next::zone, that pass not yet counted), the
+  // piece's slip is done, or the pass limit is reached (Next::failed).
   template <class Carry>
-  bool piece(const BendPiece& pc, Vec2& p, Carry carry) const {
+  Next advance(const BendPiece& pc, BendPointState& st, std::int64_t& passes, Carry carry) const {
     const double P = k.povers_, m = k.m_, inc = k.increment_, Q = pc.slip, tb = k.tan_bisect_;
     const int seg = pc.segment;
-    double zeta = p.x, eta = p.y, S = 0;
-    BendState state = BendState::classify;
-    std::int64_t passes = 0;
+    double& zeta = st.zeta;
+    double& eta = st.eta;
+    double& S = st.slip;
+    BendState& state = st.state;
     while (std::abs(S) < Q) {
-      if (++passes > pc.max_passes) return false;
+      if (++passes > pc.max_passes) return Next::failed;
       const double zb = pc.zb0 - S * P;
       const double rem = Q * k.sign_ - S;
       const BendState rule = state == BendState::classify ? classify(seg, zeta, eta, zb) : state;
+      if (rule == BendState::zone && zeta > 0 && k.zone_.defined()) {
+        --passes;  // counted by the zone step itself
+        return Next::zone;
+      }
       double r = 0;
       switch (rule) {
         case BendState::classify:  // not a rule; classify() never returns it
@@ -367,36 +378,54 @@ struct TrishearBendKernel {
           break;
 
         case BendState::zone:
-          if (zeta > 0 && k.zone_.defined()) {
-            // One explicit step of a whole increment (the last may pass the
-            // piece's slip), all terms from the values at the step's start;
-            // v_zeta is relative to the advancing tip.
-            const Vec2 at{zeta, eta};
-            Vec2 dv;
-            if constexpr (std::is_same_v<Carry, CovCarry>) {
-              Mat2 j;
-              dv = k.zone_.displacement(at, &j);
-              *carry.c = (j * *carry.c) * transpose(j);
-            } else {
-              dv = k.zone_.displacement(at, nullptr);
-            }
-            if constexpr (std::is_same_v<Carry, DipCarry>) k.zone_.rotate_dip(at, *carry.theta, *carry.sigma);
-            S += inc;
-            zeta += dv.x - k.tip_advance_;
-            eta += dv.y;
-          } else {
-            // No trishear field here (at or behind the tip, or m <= 0 or
-            // s <= 0): one increment (at most rem) rigidly with the side
-            // the point lies on, as on the straight ramp.
-            r = std::abs(rem) < std::abs(inc) ? rem : inc;
-            S += r;
-            zeta += eta > 0 ? r - P * r : -P * r;
-          }
+          // No trishear field here (at or behind the tip, or m <= 0 or
+          // s <= 0; the zone step proper is zone_step below): one increment
+          // (at most rem) rigidly with the side the point lies on, as on
+          // the straight ramp.
+          r = std::abs(rem) < std::abs(inc) ? rem : inc;
+          S += r;
+          zeta += eta > 0 ? r - P * r : -P * r;
           state = BendState::classify;
           break;
       }
     }
-    p = {zeta, eta};
+    return Next::done;
+  }
+
+  // One explicit step of a whole increment (the last may pass the piece's
+  // slip), all terms from the values at the step's start; v_zeta is
+  // relative to the advancing tip.
+  template <class Carry>
+  void zone_step(BendPointState& st, Carry carry) const {
+    const Vec2 at{st.zeta, st.eta};
+    Vec2 dv;
+    if constexpr (std::is_same_v<Carry, CovCarry>) {
+      Mat2 j;
+      dv = k.zone_.displacement(at, &j);
+      *carry.c = (j * *carry.c) * transpose(j);
+    } else {
+      dv = k.zone_.displacement(at, nullptr);
+    }
+    if constexpr (std::is_same_v<Carry, DipCarry>) k.zone_.rotate_dip(at, *carry.theta, *carry.sigma);
+    st.slip += k.increment_;
+    st.zeta += dv.x - k.tip_advance_;
+    st.eta += dv.y;
+    st.state = BendState::classify;
+  }
+
+  // One point through one piece; false when it reached the pass limit.
+  template <class Carry>
+  bool piece(const BendPiece& pc, Vec2& p, Carry carry) const {
+    BendPointState st{p.x, p.y};
+    std::int64_t passes = 0;
+    for (;;) {
+      const Next next = advance(pc, st, passes, carry);
+      if (next == Next::failed) return false;
+      if (next == Next::done) break;
+      if (++passes > pc.max_passes) return false;
+      zone_step(st, carry);
+    }
+    p = {st.zeta, st.eta};
     return true;
   }
 
@@ -428,10 +457,99 @@ struct TrishearBendKernel {
 
   template <class Carry>
   static bool fail(Vec2& p, Carry carry) {
-    p = {nan, nan};
-    if constexpr (std::is_same_v<Carry, CovCarry>) *carry.c = {nan, nan, nan, nan};
-    if constexpr (std::is_same_v<Carry, DipCarry>) *carry.theta = *carry.sigma = nan;
+    zone::set_failed(p, carry);
     return false;
+  }
+};
+
+// One piece of a bend call: the constants the batched zone step works with.
+struct BendPieceCall {
+  const TrishearBend& k;
+  const BendPiece& pc;
+};
+
+// The bend's state machine for the batched zone step (see zone_lanes.hpp),
+// one piece at a time.  After a zone step the point is classified afresh,
+// so the lanes need no flags.
+struct TrishearBendLanes {
+  using Constants = BendPieceCall;
+  using State = BendPointState;
+  static constexpr int kAux = 0;
+
+  static const TrishearZone& zone(const BendPieceCall& c) { return c.k.zone_; }
+  static double tip_advance(const BendPieceCall& c) { return c.k.tip_advance_; }
+  static double abs_total(const BendPieceCall& c) { return c.pc.slip; }
+  static std::int64_t max_passes(const BendPieceCall& c) { return c.pc.max_passes; }
+  static State start(const BendPieceCall&, Vec2 p) { return BendPointState{p.x, p.y}; }
+  static void to_lane(const State&, zone::Block<kAux>&, int) {}
+  static State from_lane(const BendPieceCall&, const zone::Block<kAux>& b, int i) {
+    return BendPointState{b.zeta[i], b.eta[i], b.slip[i]};
+  }
+  // TrishearBendKernel::classify gives the zone (and zeta > 0), without
+  // branches.
+  [[gnu::always_inline]] static bool in_zone(const BendPieceCall& c, double zn, double en, double slip,
+                                             const zone::Block<kAux>&, int) {
+    const TrishearBend& k = c.k;
+    const double m = k.m_;
+    const double zb = c.pc.zb0 - slip * k.povers_;
+    const bool seg1 = c.pc.segment == 1;
+    const bool ahead_parallel = zn > zb;
+    const bool ahead_inclined = (zn - zb) * k.tan_bisect_ >= en;
+    const bool ahead = k.parallel_ ? ahead_parallel : ahead_inclined;
+    const bool above = (en > 0) & (en >= m * zn);
+    const bool hanging_wall = above & (!seg1 | ahead);
+    const bool other = seg1 & (en >= (zb - zn) * k.tan_diff_) & above;
+    const bool footwall_behind = seg1 & (zn < zb);
+    return !hanging_wall & !other & !footwall_behind & (en > -(m * zn)) & (zn > 0);
+  }
+  template <class Carry>
+  static Next advance(const BendPieceCall& c, State& st, std::int64_t& passes, Carry carry) {
+    return TrishearBendKernel{c.k}.advance(c.pc, st, passes, carry);
+  }
+  static Vec2 finish(const BendPieceCall&, const State& st) { return {st.zeta, st.eta}; }
+
+  static bool applies(const TrishearBend& k, std::size_t npoints) {
+    return k.step_count_ok_ && zone::batch_worthwhile(k.zone_, npoints);
+  }
+
+  // Every point through every piece, the pieces one after the other over
+  // the whole array (points are independent, so this is the order of
+  // TrishearBendKernel::move).  A point that failed stays NaN and takes no
+  // part in the later pieces.
+  template <zone::Kind kKind>
+  static bool run(const TrishearBend& k, const zone::Data& d) {
+    const TrishearBendKernel kernel{k};
+    bool ok = true;
+    for (int i = 0; i < k.npieces_; ++i) {
+      const BendPiece& pc = k.pieces_[static_cast<std::size_t>(i)];
+      if (i > 0) {
+        const int from = k.pieces_[static_cast<std::size_t>(i - 1)].segment;
+        for (std::size_t n = 0; n < d.pts.size(); ++n) {
+          if (!std::isnan(d.pts[n].x)) kernel.turn(from, pc.segment, d.pts[n], carry<kKind>(d, n));
+        }
+      }
+      if (ok) {
+        ok = zone::Lanes<TrishearBendLanes>::run<kKind>(BendPieceCall{k, pc}, d);
+        continue;
+      }
+      // After a failure (rare) the remaining points one at a time.
+      for (std::size_t n = 0; n < d.pts.size(); ++n) {
+        if (std::isnan(d.pts[n].x)) continue;
+        if (!kernel.piece(pc, d.pts[n], carry<kKind>(d, n))) TrishearBendKernel::fail(d.pts[n], carry<kKind>(d, n));
+      }
+    }
+    return ok;
+  }
+
+  template <zone::Kind kKind>
+  static auto carry(const zone::Data& d, std::size_t n) {
+    if constexpr (kKind == zone::Kind::covariances) {
+      return CovCarry{&d.cov[n]};
+    } else if constexpr (kKind == zone::Kind::dips) {
+      return DipCarry{&d.theta[n], &d.sigma[n]};
+    } else {
+      return NoCarry{};
+    }
   }
 };
 
@@ -446,13 +564,20 @@ bool trishear_bend_dip(const TrishearBend& k, Vec2& pos, double& theta, double& 
 }
 
 bool trishear_func_bend(const TrishearBend& k, std::span<Vec2> ptsze, std::span<Mat2> cbed) {
+  if (!cbed.empty() && cbed.size() != ptsze.size()) {
+    throw std::invalid_argument("trishear_func_bend: one covariance per point needed");
+  }
+  if (TrishearBendLanes::applies(k, ptsze.size())) {
+    const zone::Data d{ptsze, cbed, {}, {}};
+    return cbed.empty() ? TrishearBendLanes::run<zone::Kind::points>(k, d)
+                        : TrishearBendLanes::run<zone::Kind::covariances>(k, d);
+  }
   const TrishearBendKernel kernel{k};
   bool ok = true;
   if (cbed.empty()) {
     for (Vec2& p : ptsze) ok = kernel.move(p, NoCarry{}) && ok;
     return ok;
   }
-  if (cbed.size() != ptsze.size()) throw std::invalid_argument("trishear_func_bend: one covariance per point needed");
   for (std::size_t i = 0; i < ptsze.size(); ++i) ok = kernel.move(ptsze[i], CovCarry{&cbed[i]}) && ok;
   return ok;
 }
@@ -469,6 +594,9 @@ bool trishear_func_dip_bend(const TrishearBend& k, std::span<Vec2> dipposze, std
                             std::span<double> sigma_dip_array) {
   if (dipsze.size() != dipposze.size() || sigma_dip_array.size() != dipposze.size())
     throw std::invalid_argument("trishear_func_dip_bend: positions, dips and uncertainties differ in count");
+  if (TrishearBendLanes::applies(k, dipposze.size())) {
+    return TrishearBendLanes::run<zone::Kind::dips>(k, {dipposze, {}, dipsze, sigma_dip_array});
+  }
   const TrishearBendKernel kernel{k};
   bool ok = true;
   for (std::size_t i = 0; i < dipposze.size(); ++i)

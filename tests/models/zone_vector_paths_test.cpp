@@ -10,6 +10,8 @@
 
 #include "examples/tools/straight_ramp_data.hpp"
 #include "foldquest/driver/choose.hpp"
+#include "foldquest/models/trishear_bend.hpp"
+#include "foldquest/models/trishear_decol.hpp"
 #include "foldquest/models/trishear_straight.hpp"
 #include "tests/models/trishear_bend_example_data.hpp"
 #include "tests/models/trishear_decol_example_data.hpp"
@@ -69,6 +71,127 @@ TEST(ZoneVectorPaths, EveryExampleScoresAlikeOnEveryPath) {
           EXPECT_EQ(score(state, model), first);
         }
       }
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The detachment's and the bend's kernels, many points at once (the lanes)
+// against one point at a time, with crossings of the axial surface and of
+// the bend between zone steps: the same bits on the portable path, and
+// within the vector functions' rounding on the AVX2 path.
+
+constexpr double kDeg = 3.14159265358979323846 / 180;
+
+// Points around the tip in every region: ahead in the zone, above and
+// below it, behind the tip over the flat or the other segment, on the
+// fault's extension.
+std::vector<fq::Vec2> region_points(int n) {
+  std::vector<fq::Vec2> pts;
+  for (int i = 0; i < n; ++i) {
+    const double zeta = -70.0 + 150.0 * i / n;
+    const double eta = ((i * 37) % 41 - 20) * 2.0;
+    pts.push_back({zeta, i % 11 == 0 ? 0.0 : eta});
+  }
+  return pts;
+}
+
+template <class Points, class Func>
+void expect_lanes_match_single(Points one_point, Func all_points) {
+  for (ZoneVectorPath path : {ZoneVectorPath::portable, ZoneVectorPath::avx2}) {
+    const PathScope scope(path);
+    const bool vector_functions = fq::zone_vector_path() == ZoneVectorPath::avx2;
+    for (double s : {1.0, 1.7}) {
+      for (double inc : {-0.5, 0.5}) {
+        for (bool cov : {false, true}) {
+          SCOPED_TRACE(testing::Message() << "path " << static_cast<int>(fq::zone_vector_path()) << " s " << s
+                                          << " inc " << inc << " cov " << cov);
+          const fqtest::Tol tol =
+              vector_functions && s != 1.0 ? fqtest::Tol::rel(1e-11, "relative", "vector power over 80 steps")
+                                           : fqtest::Tol::exact();
+          std::vector<fq::Vec2> a = region_points(53), b = a;
+          std::vector<fq::Mat2> ca(cov ? a.size() : 0, fq::Mat2{4, 1, 1, 9}), cb = ca;
+          const bool ok = all_points(s, inc, a, ca);
+          bool ok_single = true;
+          for (std::size_t i = 0; i < b.size(); ++i) ok_single = one_point(s, inc, b[i], cov ? &cb[i] : nullptr) && ok_single;
+          EXPECT_EQ(ok, ok_single);
+          for (std::size_t i = 0; i < a.size(); ++i) {
+            EXPECT_CLOSE(a[i], b[i], tol) << "point " << i;
+            if (cov) {
+              EXPECT_CLOSE(ca[i], cb[i], tol) << "point " << i;
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(ZoneVectorPaths, DetachmentLanesGiveWhatOnePointAtATimeGives) {
+  const double m = std::tan(25 * kDeg);
+  auto kernel = [m](double s, double inc) { return fq::TrishearDecol(inc, m, 80 * inc, inc, 1.3, s, -30, 30 * kDeg); };
+  expect_lanes_match_single(
+      [&](double s, double inc, fq::Vec2& p, fq::Mat2* c) {
+        return fq::trishear_decol_point(kernel(s, inc), p, c) == fq::DecolStatus::ok;
+      },
+      [&](double s, double inc, std::vector<fq::Vec2>& p, std::vector<fq::Mat2>& c) {
+        return fq::trishear_func_decol(kernel(s, inc), p, c) == fq::DecolStatus::ok;
+      });
+  // Dips, refolded where they cross the axial surface.
+  for (ZoneVectorPath path : {ZoneVectorPath::portable, ZoneVectorPath::avx2}) {
+    const PathScope scope(path);
+    for (double inc : {-0.5, 0.5}) {
+      const fq::TrishearDecol k = kernel(1.7, inc);
+      std::vector<fq::Vec2> a = region_points(40), b = a;
+      std::vector<double> ta(a.size()), sa(a.size(), 0.05);
+      for (std::size_t i = 0; i < ta.size(); ++i) ta[i] = -0.6 + 0.03 * static_cast<double>(i);
+      std::vector<double> tb = ta, sb = sa;
+      EXPECT_EQ(fq::trishear_func_dip_decol(k, a, ta, sa), fq::DecolStatus::ok);
+      for (std::size_t i = 0; i < b.size(); ++i) EXPECT_EQ(fq::trishear_decol_dip(k, b[i], tb[i], sb[i]), fq::DecolStatus::ok);
+      const fqtest::Tol tol = fq::zone_vector_path() == ZoneVectorPath::avx2
+                                  ? fqtest::Tol::rel(1e-11, "relative", "vector functions over 80 steps")
+                                  : fqtest::Tol::exact();
+      for (std::size_t i = 0; i < a.size(); ++i) {
+        EXPECT_CLOSE(a[i], b[i], tol) << "dip " << i;
+        EXPECT_CLOSE(ta[i], tb[i], tol) << "dip " << i;
+        EXPECT_CLOSE(sa[i], sb[i], tol) << "dip " << i;
+      }
+    }
+  }
+}
+
+TEST(ZoneVectorPaths, BendLanesGiveWhatOnePointAtATimeGives) {
+  const double m = std::tan(20 * kDeg);
+  // The tip 25 from the bend: every slip here takes it across, so points
+  // run through both pieces and the turn between them.
+  for (const fq::Vec2 bendze : {fq::Vec2{-25, 0}, fq::Vec2{25, 0}}) {
+    SCOPED_TRACE(testing::Message() << "bend at " << bendze.x);
+    auto kernel = [&](double s, double inc) {
+      return fq::TrishearBend(inc, m, 80 * inc, inc, 1.2, s, bendze, 60 * kDeg, 30 * kDeg);
+    };
+    expect_lanes_match_single(
+        [&](double s, double inc, fq::Vec2& p, fq::Mat2* c) { return fq::trishear_bend_point(kernel(s, inc), p, c); },
+        [&](double s, double inc, std::vector<fq::Vec2>& p, std::vector<fq::Mat2>& c) {
+          return fq::trishear_func_bend(kernel(s, inc), p, c);
+        });
+  }
+}
+
+TEST(ZoneVectorPaths, LanesRefuseWhatOnePointAtATimeRefuses) {
+  // A pass limit of 3 per piece: some points fail in the lanes, become NaN
+  // with their covariances, and the rest finish as one at a time does.
+  fq::TrishearBend k(-0.5, std::tan(20 * kDeg), -40, -0.5, 1.2, 1.0, {25, 0}, 60 * kDeg, 30 * kDeg);
+  k.limit_passes(3);
+  std::vector<fq::Vec2> a = region_points(40), b = a;
+  std::vector<fq::Mat2> ca(a.size(), fq::Mat2{1, 0, 0, 1}), cb = ca;
+  EXPECT_FALSE(fq::trishear_func_bend(k, a, ca));
+  for (std::size_t i = 0; i < b.size(); ++i) fq::trishear_bend_point(k, b[i], &cb[i]);
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::isnan(b[i].x)) {
+      EXPECT_TRUE(std::isnan(a[i].x) && std::isnan(ca[i].a)) << "point " << i;
+    } else {
+      EXPECT_EQ(a[i].x, b[i].x) << "point " << i;
+      EXPECT_EQ(ca[i].d, cb[i].d) << "point " << i;
     }
   }
 }
