@@ -475,20 +475,25 @@ struct TrishearBendLanes {
   using Constants = BendPieceCall;
   using State = BendPointState;
   static constexpr int kAux = 0;
+  static constexpr bool kTurns = false;
+  using B = zone::Block<kAux, State>;
 
   static const TrishearZone& zone(const BendPieceCall& c) { return c.k.zone_; }
   static double tip_advance(const BendPieceCall& c) { return c.k.tip_advance_; }
-  static double abs_total(const BendPieceCall& c) { return c.pc.slip; }
   static std::int64_t max_passes(const BendPieceCall& c) { return c.pc.max_passes; }
   static State start(const BendPieceCall&, Vec2 p) { return BendPointState{p.x, p.y}; }
-  static void to_lane(const State&, zone::Block<kAux>&, int) {}
-  static State from_lane(const BendPieceCall&, const zone::Block<kAux>& b, int i) {
+  static void to_lane(const State& st, B& b, int i) {
+    b.zeta[i] = st.zeta;
+    b.eta[i] = st.eta;
+    b.slip[i] = st.slip;
+  }
+  static State from_lane(const BendPieceCall&, const B& b, int i) {
     return BendPointState{b.zeta[i], b.eta[i], b.slip[i]};
   }
   // TrishearBendKernel::classify gives the zone (and zeta > 0), without
   // branches.
-  [[gnu::always_inline]] static bool in_zone(const BendPieceCall& c, double zn, double en, double slip,
-                                             const zone::Block<kAux>&, int) {
+  [[gnu::always_inline]] static bool in_zone(const BendPieceCall& c, double zn, double en, double slip, const B&,
+                                             int) {
     const TrishearBend& k = c.k;
     const double m = k.m_;
     const double zb = c.pc.zb0 - slip * k.povers_;
@@ -500,7 +505,7 @@ struct TrishearBendLanes {
     const bool hanging_wall = above & (!seg1 | ahead);
     const bool other = seg1 & (en >= (zb - zn) * k.tan_diff_) & above;
     const bool footwall_behind = seg1 & (zn < zb);
-    return !hanging_wall & !other & !footwall_behind & (en > -(m * zn)) & (zn > 0);
+    return (std::abs(slip) < c.pc.slip) & !hanging_wall & !other & !footwall_behind & (en > -(m * zn)) & (zn > 0);
   }
   template <class Carry>
   static Next advance(const BendPieceCall& c, State& st, std::int64_t& passes, Carry carry) {

@@ -411,20 +411,25 @@ struct TrishearDecolLanes {
   using Constants = TrishearDecol;
   using State = DecolState;
   static constexpr int kAux = 0;
+  static constexpr bool kTurns = false;
+  using B = zone::Block<kAux, State>;
 
   static const TrishearZone& zone(const TrishearDecol& k) { return k.zone_; }
   static double tip_advance(const TrishearDecol& k) { return k.tip_advance_; }
-  static double abs_total(const TrishearDecol& k) { return k.abs_total_; }
   static std::int64_t max_passes(const TrishearDecol&) { return kMaxDecolPasses; }
   static State start(const TrishearDecol&, Vec2 p) { return DecolState{p.x, p.y}; }
-  static void to_lane(const State&, zone::Block<kAux>&, int) {}
-  static State from_lane(const TrishearDecol&, const zone::Block<kAux>& b, int i) {
+  static void to_lane(const State& st, B& b, int i) {
+    b.zeta[i] = st.zeta;
+    b.eta[i] = st.eta;
+    b.slip[i] = st.slip;
+  }
+  static State from_lane(const TrishearDecol&, const B& b, int i) {
     return DecolState{b.zeta[i], b.eta[i], b.slip[i]};
   }
   // TrishearDecolKernel::classify gives the zone (and zeta > 0), without
   // branches: the bend zeta_b moves with the point's slip.
-  [[gnu::always_inline]] static bool in_zone(const TrishearDecol& k, double zn, double en, double slip,
-                                             const zone::Block<kAux>&, int) {
+  [[gnu::always_inline]] static bool in_zone(const TrishearDecol& k, double zn, double en, double slip, const B&,
+                                             int) {
     const double m = k.m_;
     const double zeta_b = k.decol_zeta_ - slip * k.povers_;
     const double u = zn - zeta_b;
@@ -433,7 +438,7 @@ struct TrishearDecolLanes {
     const bool ramp = k.perpendicular_ ? ramp_perpendicular : ramp_inclined;
     const bool above = (en > 0) & (en >= m * zn);
     const bool hanging_wall = above & (ramp | !(en < (zeta_b - zn) * k.tan_delta_));
-    return !hanging_wall & (zn >= zeta_b) & (en > -(m * zn)) & (zn > 0);
+    return (std::abs(slip) < k.abs_total_) & !hanging_wall & (zn >= zeta_b) & (en > -(m * zn)) & (zn > 0);
   }
   template <class Carry>
   static Next advance(const TrishearDecol& k, State& st, std::int64_t& passes, Carry carry) {

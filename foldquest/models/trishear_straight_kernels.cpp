@@ -329,26 +329,31 @@ struct TrishearStrLanes {
   using Constants = TrishearStr;
   using State = PointState;
   static constexpr int kAux = 2;  // hw, fw as 0 or 1
+  static constexpr bool kTurns = false;
+  using B = zone::Block<kAux, State>;
 
   static const TrishearZone& zone(const TrishearStr& k) { return k.zone_; }
   static double tip_advance(const TrishearStr& k) { return k.tip_advance_; }
-  static double abs_total(const TrishearStr& k) { return k.abs_total_; }
   static std::int64_t max_passes(const TrishearStr&) { return pass_limit; }
   static State start(const TrishearStr&, Vec2 p) { return PointState{p.x, p.y}; }
-  static void to_lane(const State& st, zone::Block<kAux>& b, int i) {
+  static void to_lane(const State& st, B& b, int i) {
+    b.zeta[i] = st.zeta;
+    b.eta[i] = st.eta;
+    b.slip[i] = st.slip;
     b.aux[0][i] = st.hw ? 1 : 0;
     b.aux[1][i] = st.fw ? 1 : 0;
   }
-  static State from_lane(const TrishearStr&, const zone::Block<kAux>& b, int i) {
+  static State from_lane(const TrishearStr&, const B& b, int i) {
     return {b.zeta[i], b.eta[i], b.slip[i], b.aux[0][i] != 0, b.aux[1][i] != 0};
   }
   // TrishearStrKernel::classify with the field defined.
-  [[gnu::always_inline]] static bool in_zone(const TrishearStr& k, double zn, double en, double,
-                                             const zone::Block<kAux>& b, int i) {
+  // The slip loop's own condition first.
+  [[gnu::always_inline]] static bool in_zone(const TrishearStr& k, double zn, double en, double slip, const B& b,
+                                             int i) {
     const double m = k.m_;
     const bool to_hw = (en > 0) & (b.aux[0][i] == 0) & (en >= m * zn);
     const bool to_fw = (b.aux[1][i] == 0) & (en <= -(m * zn));
-    return !to_hw & !to_fw & (zn > 0);
+    return (std::abs(slip) < k.abs_total_) & !to_hw & !to_fw & (zn > 0);
   }
   template <class Carry>
   static Next advance(const TrishearStr& k, State& st, std::int64_t& passes, Carry) {

@@ -15,24 +15,34 @@
 // and the bend's kernels):
 //
 //   using Constants = ...;   the call's constants (passed as `k` below)
-//   using State = ...;       one point's scalar state, with members zeta,
-//                            eta (relative to the current tip) and slip
-//   static constexpr int kAux;               per-lane values besides
-//                                            zeta, eta and slip (flags)
+//   using State = ...;       one point's scalar state
+//   static constexpr int kAux;               per-lane values besides the
+//                                            position and slip (flags)
+//   static constexpr bool kTurns;            false: a step moves the point
+//                                            by the field less the tip's
+//                                            advance along zeta; true: by
+//                                            M::place (a turning frame)
 //   static const TrishearZone& zone(k);      the zone's field
 //   static double tip_advance(k);            the tip's advance per step
-//   static double abs_total(k);              |slip| to apply
 //   static std::int64_t max_passes(k);       the state machine's pass limit
 //   static State start(k, Vec2 p);           state of a point at the start
-//   static void to_lane(const State&, Block&, int i);   its aux values
-//   static State from_lane(k, const Block&, int i);     the state after a
-//                                            zone step (zeta, eta, slip and
-//                                            the aux values)
+//   static void to_lane(const State&, Block&, int i);
+//                            puts a point whose next step is a zone step
+//                            into lane i: zeta, eta (in the zone's frame),
+//                            the slip the lane counts, the aux values, and
+//                            the rest of the state in b.state[i]
+//   static State from_lane(k, const Block&, int i);
+//                            the state after the lane's steps
 //   static bool in_zone(k, double zeta, double eta, double slip,
 //                       const Block&, int i);
-//                            after a step: is the next step a zone step?
-//                            (the state machine's classification, branch
-//                            free, inlined into the lane loop)
+//                            after a step: is the next step a zone step
+//                            the lanes can take?  (the state machine's own
+//                            tests, branch free, inlined into the lane loop;
+//                            the slip still to apply included)
+//   static void place(k, Block&, int i, double zeta, double eta);
+//                            (kTurns only) the point moved by the field to
+//                            (zeta, eta): the frame's own motion, applied to
+//                            the lane's position and carry
 //   template <class Carry>
 //   static Next advance(k, State&, std::int64_t& passes, Carry);
 //                            walks the point through every rule but the
@@ -111,10 +121,11 @@ inline void set_failed(Vec2& p, Carry carry) {
 // Lane state, structure of arrays.  live/look hold 0 or 1 as doubles, and
 // the policies' flags are doubles too, so that the lane loop works on one
 // type only.
-template <int kAux>
+template <int kAux, class State>
 struct Block {
   double zeta[kLanes], eta[kLanes], slip[kLanes];
   double aux[kAux > 0 ? kAux : 1][kLanes];
+  State state[kLanes];  // the rest of each lane's point state
   double live[kLanes];
   double look[kLanes];  // 1 after a step for a live lane that needs attention
   double ca[kLanes], cb[kLanes], cc[kLanes], cd[kLanes];
@@ -180,7 +191,7 @@ template <class M>
 struct Lanes {
   using K = typename M::Constants;
   using State = typename M::State;
-  using B = Block<M::kAux>;
+  using B = Block<M::kAux, State>;
 
   // One zone step of every lane; returns true when a live lane left the
   // zone or finished its slip.  kLinear: s = 1 on the fast path (p1 = r,
@@ -195,7 +206,7 @@ struct Lanes {
     const double inc = z.inc(), m = z.m(), half_v0 = z.half_v0(), eta_coef = z.eta_coef();
     const double two_s = z.two_s(), two_s_m = z.two_s_m(), m_inc = z.m_inc();
     const double s = z.s(), sqrt_m = z.sqrt_m();
-    const double tip_advance = M::tip_advance(k), abs_total = M::abs_total(k);
+    const double tip_advance = M::tip_advance(k);
     double r[kLanes], p1[kLanes], p3[kLanes], c1[kLanes], s1[kLanes];
 #pragma omp simd
     for (int i = 0; i < kLanes; ++i) r[i] = std::abs(b.eta[i]) / (b.zeta[i] * m);
@@ -242,11 +253,13 @@ struct Lanes {
       }
       const double dx = half_v0 * (sgn * q1 + 1);
       const double dy = eta_coef * (q2 - 1);
-      const double zn = zeta + (dx - tip_advance);
-      const double en = eta + dy;
-      b.zeta[i] = zn;
-      b.eta[i] = en;
-      const bool stays = (std::abs(b.slip[i]) < abs_total) & M::in_zone(k, zn, en, b.slip[i], b, i);
+      if constexpr (M::kTurns) {
+        M::place(k, b, i, zeta + dx, eta + dy);
+      } else {
+        b.zeta[i] = zeta + (dx - tip_advance);
+        b.eta[i] = eta + dy;
+      }
+      const bool stays = M::in_zone(k, b.zeta[i], b.eta[i], b.slip[i], b, i);
       const double live = b.live[i];  // loaded unconditionally: no branch in the lane loop
       b.look[i] = stays ? 0.0 : live;
     }
@@ -276,7 +289,7 @@ struct Lanes {
   }
 
   // C := (J C) J^T in the operation order of Mat2's product.
-  [[gnu::always_inline]] static void mat_step(B& b, int i, double ja, double jb, double jc, double jd) {
+  [[gnu::always_inline]] static inline void mat_step(B& b, int i, double ja, double jb, double jc, double jd) {
     const double ca = b.ca[i], cb = b.cb[i], cc = b.cc[i], cd = b.cd[i];
     const double xa = ja * ca + jb * cc, xb = ja * cb + jb * cd;
     const double xc = jc * ca + jd * cc, xd = jc * cb + jd * cd;
@@ -343,9 +356,6 @@ struct Lanes {
                      std::int64_t block_steps, bool& ok) {
     const Next next = advance<kKind>(k, st, passes, b, i);
     if (next == Next::zone) {
-      b.zeta[i] = st.zeta;
-      b.eta[i] = st.eta;
-      b.slip[i] = st.slip;
       M::to_lane(st, b, i);
       b.live[i] = 1;
       b.index[i] = n;
