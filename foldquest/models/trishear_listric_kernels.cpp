@@ -87,6 +87,7 @@
 #include "foldquest/driver/run_state.hpp"
 #include "foldquest/math/geometry.hpp"
 #include "foldquest/models/trishear_listric.hpp"
+#include "foldquest/models/zone_lanes.hpp"
 #include "foldquest/report/diagnostics.hpp"
 
 namespace fq {
@@ -160,6 +161,8 @@ TrishearListric::TrishearListric(double v0, double phi, double m, double total_s
       rc_(rc) {
   sgn_ = v0 < 0 ? -1.0 : 1.0;
   theta_prop_ = increment * povers / rc;
+  cos_prop_ = std::cos(theta_prop_);
+  sin_prop_ = std::sin(theta_prop_);
   const double steps = std::abs(total_slip) / std::abs(increment);
   step_count_ok_ = !(std::abs(total_slip) > 0) || steps < static_cast<double>(max_steps_per_point);
   cos_tm_ = std::cos(theta_max);
@@ -212,14 +215,10 @@ bool TrishearListric::check_tip_path() const {
 
 namespace {
 
-struct NoCarry {};
-struct CovCarry {
-  Mat2* c;
-};
-struct DipCarry {
-  double* dip;
-  double* sigma;
-};
+using zone::CovCarry;
+using zone::DipCarry;
+using zone::Next;
+using zone::NoCarry;
 
 enum class Loc { unknown = 0, flat = 1, listric = 2, straight = 3, zone = 4, footwall = 5 };
 
@@ -230,6 +229,18 @@ struct PointState {
   Loc loc;
   bool on_arc;
   double srem_c, srem_s;
+  std::int64_t passes = 0;  // passes of the point's loop (a zone run is one)
+  int idle = 0;             // passes in a row that took no slip
+  // A zone run: steps of whole increments in the tip frame until the point
+  // leaves the zone or the segment's slip is spent.  While it lasts, the
+  // point is (fx, fy) in the frame of the tip, and what it carries is in
+  // that frame too (the covariance, and the dip plus the tip's angle).
+  bool in_run = false;
+  std::int64_t run_steps = 0;
+  double fx = 0, fy = 0;
+  double run_slip = 0;              // S of the run so far
+  double run_rem = 0;               // R: the segment's slip left at the start
+  double turned = 0, turn_left = 0; // the tip's turn so far, and at most
 };
 
 }  // namespace
@@ -299,8 +310,8 @@ struct TrishearListricKernel {
   static void kink(Carry carry, const Mat2& j) {
     if constexpr (std::is_same_v<Carry, CovCarry>) *carry.c = (j * *carry.c) * transpose(j);
     if constexpr (std::is_same_v<Carry, DipCarry>) {
-      const KinkedDip r = kink_dip(j, *carry.dip);
-      *carry.dip = r.dip;
+      const KinkedDip r = kink_dip(j, *carry.theta);
+      *carry.theta = r.dip;
       *carry.sigma = *carry.sigma * r.factor;
     }
   }
@@ -439,8 +450,8 @@ struct TrishearListricKernel {
       *carry.c = (j * *carry.c) * transpose(j);
     }
     if constexpr (std::is_same_v<Carry, DipCarry>) {
-      const KinkedDip d = listric_turn_dip(*carry.dip, theta, S / r);
-      *carry.dip = d.dip;
+      const KinkedDip d = listric_turn_dip(*carry.theta, theta, S / r);
+      *carry.theta = d.dip;
       *carry.sigma = *carry.sigma * d.factor;
     }
     st.x = k.cc_.x + r * s1;
@@ -667,76 +678,105 @@ struct TrishearListricKernel {
   }
 
   // ---- zone: the straight ramp's field in the tip frame, whole increments.
+  // A run enters the tip frame, takes steps while the point stays in the
+  // zone and the segment has slip left (at least one step), and leaves it.
   template <class Carry>
-  static double zone_step(const K& k, PointState& st, Carry carry) {
+  static void zone_enter(const K& k, PointState& st, Carry carry) {
     const double R = rem(st);
-    const double m = k.m_, inc = k.increment_, P = k.povers_;
-    double tht = st.tht;
-    const TipFrame frame(st.xt, st.yt, tht, 1);
-    Vec2 f = frame.to_ze({st.x, st.y});
+    const TipFrame frame(st.xt, st.yt, st.tht, 1);
+    const Vec2 f = frame.to_ze({st.x, st.y});
+    st.fx = f.x;
+    st.fy = f.y;
     if constexpr (std::is_same_v<Carry, CovCarry>) *carry.c = frame.cov_to_ze(*carry.c);
-    double frame_dip = 0;
-    if constexpr (std::is_same_v<Carry, DipCarry>) frame_dip = *carry.dip + tht;
+    if constexpr (std::is_same_v<Carry, DipCarry>) *carry.theta = *carry.theta + st.tht;
     // The arc angle the tip may still turn in this segment (signed).
-    const double turn_left = st.on_arc ? P * R / k.rc_ : 0;
-    double turned = 0;
-    double S = 0;
-    const double ca = std::cos(k.theta_prop_), sa = std::sin(k.theta_prop_);
-    do {
-      if (f.x < 0) {
-        if constexpr (std::is_same_v<Carry, DipCarry>) {
-          diag::report("Error: x < 0");
-        } else {
-          diag::report("Error: x<0");
-        }
-      }
-      S += inc;
-      if constexpr (!std::is_same_v<Carry, DipCarry>) {
-        if (f.y >= m * f.x + 1 || f.y <= -m * f.x - 1) diag::report("Error: Point should not be in the trishear zone.");
-      }
-      if (f.x > 0 && k.zone_.defined()) {
-        Vec2 dv;
-        if constexpr (std::is_same_v<Carry, CovCarry>) {
-          Mat2 j;
-          dv = k.zone_.displacement(f, &j);
-          *carry.c = (j * *carry.c) * transpose(j);
-        } else {
-          dv = k.zone_.displacement(f, nullptr);
-        }
-        if constexpr (std::is_same_v<Carry, DipCarry>) k.zone_.rotate_dip(f, frame_dip, *carry.sigma);
-        f.x += dv.x;
-        f.y += dv.y;
-      } else if (f.y > 0) {
-        f.x += inc;  // no field here: rigidly with the hanging wall
-      }
-      if (st.on_arc) {
-        // The frame follows the tip turning by a along the arc; the tip's
-        // turn is cut at the segment's end.
-        double a = k.theta_prop_;
-        double c = ca, s = sa;
-        if (std::abs(turned + a) > std::abs(turn_left)) {
-          a = turn_left - turned;
-          c = std::cos(a);
-          s = std::sin(a);
-        }
-        turned += a;
-        const double rc = k.rc_;
-        f = {f.x * c + f.y * s - rc * s, -f.x * s + f.y * c + rc * (1 - c)};
-        if constexpr (std::is_same_v<Carry, CovCarry>) {
-          const Mat2 rot{c, s, -s, c};
-          *carry.c = (rot * *carry.c) * transpose(rot);
-        }
-        if constexpr (std::is_same_v<Carry, DipCarry>) frame_dip += a;
+    st.turn_left = st.on_arc ? k.povers_ * R / k.rc_ : 0;
+    st.turned = 0;
+    st.run_slip = 0;
+    st.run_rem = R;
+    st.run_steps = 0;
+    st.in_run = true;
+  }
+
+  // After a step: does the run go on?
+  static bool zone_continues(const K& k, const PointState& st) {
+    if (std::abs(st.run_slip) >= std::abs(st.run_rem)) return false;
+    return -k.m_ * st.fx <= st.fy && st.fy <= k.m_ * st.fx;
+  }
+
+  // May the batched zone step take the run's next step?  The field is
+  // defined there, no check below has anything to report, and the tip's
+  // turn is a whole one.
+  static bool zone_step_batchable(const K& k, const PointState& st) {
+    if (!(st.fx > 0 && k.zone_.defined())) return false;
+    if (st.fy >= k.m_ * st.fx + 1 || st.fy <= -k.m_ * st.fx - 1) return false;
+    return !(st.on_arc && std::abs(st.turned + k.theta_prop_) > std::abs(st.turn_left));
+  }
+
+  template <class Carry>
+  static void zone_step(const K& k, PointState& st, Carry carry) {
+    const double m = k.m_, inc = k.increment_, P = k.povers_;
+    Vec2 f{st.fx, st.fy};
+    if (f.x < 0) {
+      if constexpr (std::is_same_v<Carry, DipCarry>) {
+        diag::report("Error: x < 0");
       } else {
-        f.x -= P * inc;
+        diag::report("Error: x<0");
       }
-      if (std::abs(S) >= std::abs(R)) break;
-    } while (-m * f.x <= f.y && f.y <= m * f.x);
-    // The tip after the step, and the point back in the map frame.
+    }
+    st.run_slip += inc;
+    if constexpr (!std::is_same_v<Carry, DipCarry>) {
+      if (f.y >= m * f.x + 1 || f.y <= -m * f.x - 1) diag::report("Error: Point should not be in the trishear zone.");
+    }
+    if (f.x > 0 && k.zone_.defined()) {
+      Vec2 dv;
+      if constexpr (std::is_same_v<Carry, CovCarry>) {
+        Mat2 j;
+        dv = k.zone_.displacement(f, &j);
+        *carry.c = (j * *carry.c) * transpose(j);
+      } else {
+        dv = k.zone_.displacement(f, nullptr);
+      }
+      if constexpr (std::is_same_v<Carry, DipCarry>) k.zone_.rotate_dip(f, *carry.theta, *carry.sigma);
+      f.x += dv.x;
+      f.y += dv.y;
+    } else if (f.y > 0) {
+      f.x += inc;  // no field here: rigidly with the hanging wall
+    }
     if (st.on_arc) {
-      tht += turned;
-      st.tht = tht;
-      const Vec2 t = arc_point(k, tht);
+      // The frame follows the tip turning by a along the arc; the tip's
+      // turn is cut at the segment's end.
+      double a = k.theta_prop_;
+      double c = k.cos_prop_, s = k.sin_prop_;
+      if (std::abs(st.turned + a) > std::abs(st.turn_left)) {
+        a = st.turn_left - st.turned;
+        c = std::cos(a);
+        s = std::sin(a);
+      }
+      st.turned += a;
+      const double rc = k.rc_;
+      f = {f.x * c + f.y * s - rc * s, -f.x * s + f.y * c + rc * (1 - c)};
+      if constexpr (std::is_same_v<Carry, CovCarry>) {
+        const Mat2 rot{c, s, -s, c};
+        *carry.c = (rot * *carry.c) * transpose(rot);
+      }
+      if constexpr (std::is_same_v<Carry, DipCarry>) *carry.theta += a;
+    } else {
+      f.x -= P * inc;
+    }
+    st.fx = f.x;
+    st.fy = f.y;
+    ++st.run_steps;
+  }
+
+  // The end of a run: the tip after it, and the point back in the map
+  // frame.  Returns the run's slip.
+  template <class Carry>
+  static double zone_leave(const K& k, PointState& st, Carry carry) {
+    const double P = k.povers_, S = st.run_slip, R = st.run_rem;
+    if (st.on_arc) {
+      st.tht += st.turned;
+      const Vec2 t = arc_point(k, st.tht);
       st.xt = t.x;
       st.yt = t.y;
     } else {
@@ -748,56 +788,69 @@ struct TrishearListricKernel {
       st.yt += P * advance * k.sin_tm_;
     }
     const TipFrame back(st.xt, st.yt, st.tht, 1);
-    const Vec2 p = back.to_xy(f);
+    const Vec2 p = back.to_xy({st.fx, st.fy});
     st.x = p.x;
     st.y = p.y;
     if constexpr (std::is_same_v<Carry, CovCarry>) *carry.c = back.cov_to_xy(*carry.c);
-    if constexpr (std::is_same_v<Carry, DipCarry>) *carry.dip = fold_half_turn(frame_dip - st.tht);
+    if constexpr (std::is_same_v<Carry, DipCarry>) *carry.theta = fold_half_turn(*carry.theta - st.tht);
     st.loc = Loc::unknown;
+    st.in_run = false;
     return S;
   }
 
-  template <class Carry>
-  static ListricStatus move(const K& k, Vec2& p, Carry carry) {
-    if (!k.step_count_ok_) return fail(p, carry, ListricStatus::too_many_steps);
+  // Moves the point until its slip is done (Next::done) or it stalls
+  // (Next::failed).  With kLanes, it stops instead where the next step is
+  // a zone step that the batched zone step can take (Next::zone); without,
+  // it takes every step itself.
+  template <bool kLanes, class Carry>
+  static Next advance(const K& k, PointState& st, Carry carry) {
     const double sgn = k.sgn_;
-    PointState st{p.x, p.y, k.tip_pos_.x, k.tip_pos_.y, k.on_arc0_ ? k.thetat_start_ : k.theta_max_,
-                  Loc::unknown, k.on_arc0_, k.sremcurve0_, k.sremstr0_};
-    std::int64_t passes = 0;
-    int idle = 0;
-    while (sgn * st.srem_c > 0 || sgn * st.srem_s > 0) {
-      if (++passes > kMaxListricPasses) return fail(p, carry, ListricStatus::stalled);
+    for (;;) {
       double S = 0;
-      switch (st.loc) {
-        case Loc::unknown:
-          st.loc = classify(k, st);
-          continue;  // takes no slip
-        case Loc::flat:
-          S = flat_step(k, st, carry);
-          break;
-        case Loc::listric:
-          S = listric_step(k, st, carry);
-          break;
-        case Loc::straight:
-          // While the tip turns by less than kStraightTurn over the arc slip
-          // left, the point's circle of radius Q = rc / P is a straight line
-          // to well within rounding (and its formulas would lose every digit
-          // to Q's size); so for P = 0 too.
-          S = (st.on_arc && k.povers_ * std::abs(rem(st)) > kStraightTurn * k.rc_) ? straight_arc(k, st, carry)
-                                                                                     : straight_linear(k, st, carry);
-          break;
-        case Loc::footwall:
-          S = footwall_step(k, st);
-          break;
-        case Loc::zone:
-          S = zone_step(k, st, carry);
-          break;
+      if (st.in_run) {
+        if (st.run_steps == 0 || zone_continues(k, st)) {
+          if constexpr (kLanes) {
+            if (zone_step_batchable(k, st)) return Next::zone;
+          }
+          zone_step(k, st, carry);
+          continue;
+        }
+        S = zone_leave(k, st, carry);
+      } else {
+        if (!(sgn * st.srem_c > 0 || sgn * st.srem_s > 0)) return Next::done;
+        if (++st.passes > kMaxListricPasses) return Next::failed;
+        switch (st.loc) {
+          case Loc::unknown:
+            st.loc = classify(k, st);
+            continue;  // takes no slip
+          case Loc::flat:
+            S = flat_step(k, st, carry);
+            break;
+          case Loc::listric:
+            S = listric_step(k, st, carry);
+            break;
+          case Loc::straight:
+            // While the tip turns by less than kStraightTurn over the arc
+            // slip left, the point's circle of radius Q = rc / P is a
+            // straight line to well within rounding (and its formulas would
+            // lose every digit to Q's size); so for P = 0 too.
+            S = (st.on_arc && k.povers_ * std::abs(rem(st)) > kStraightTurn * k.rc_)
+                    ? straight_arc(k, st, carry)
+                    : straight_linear(k, st, carry);
+            break;
+          case Loc::footwall:
+            S = footwall_step(k, st);
+            break;
+          case Loc::zone:
+            zone_enter(k, st, carry);
+            continue;  // the run books its slip when it ends
+        }
       }
       if (sgn < 0 && S > 0) diag::report("Error: slip > 0 on inversion.");
       if (S == 0) {
-        if (++idle > kMaxListricIdlePasses) return fail(p, carry, ListricStatus::stalled);
+        if (++st.idle > kMaxListricIdlePasses) return Next::failed;
       } else {
-        idle = 0;
+        st.idle = 0;
       }
       // Book the step on the tip's segment; the tip changes segment when
       // that segment's slip is spent and slip is left for the other.
@@ -819,18 +872,111 @@ struct TrishearListricKernel {
         }
       }
     }
+  }
+
+  static PointState start(const K& k, Vec2 p) {
+    return PointState{p.x, p.y, k.tip_pos_.x, k.tip_pos_.y, k.on_arc0_ ? k.thetat_start_ : k.theta_max_,
+                      Loc::unknown, k.on_arc0_, k.sremcurve0_, k.sremstr0_};
+  }
+
+  template <class Carry>
+  static ListricStatus move(const K& k, Vec2& p, Carry carry) {
+    if (!k.step_count_ok_) return fail(p, carry, ListricStatus::too_many_steps);
+    PointState st = start(k, p);
+    if (advance<false>(k, st, carry) == Next::failed) return fail(p, carry, ListricStatus::stalled);
     p = {st.x, st.y};
     return ListricStatus::ok;
   }
 
   template <class Carry>
   static ListricStatus fail(Vec2& p, Carry carry, ListricStatus why) {
-    p = {nan, nan};
-    if constexpr (std::is_same_v<Carry, CovCarry>) *carry.c = {nan, nan, nan, nan};
-    if constexpr (std::is_same_v<Carry, DipCarry>) *carry.dip = *carry.sigma = nan;
+    zone::set_failed(p, carry);
     return why;
   }
 };
+
+// The listric fault's state machine for the batched zone step (see
+// zone_lanes.hpp).  A lane holds a point in a zone run: its position in the
+// tip frame, the run's slip, and (as aux values) the tip's turn so far, the
+// most it may turn, |R| and whether the tip is on the arc; the frame turns
+// with the tip at every step (place).
+struct TrishearListricLanes {
+  using Constants = TrishearListric;
+  using State = PointState;
+  static constexpr int kAux = 4;
+  static constexpr bool kTurns = true;
+  using B = zone::Block<kAux, State>;
+  enum : int { kTurned, kTurnLeft, kAbsRem, kOnArc };
+
+  static const TrishearZone& zone(const TrishearListric& k) { return k.zone_; }
+  static double tip_advance(const TrishearListric&) { return 0; }  // place() moves the point
+  // The point's own loop counts its passes (a zone run is one).
+  static std::int64_t max_passes(const TrishearListric&) { return std::numeric_limits<std::int64_t>::max() / 2; }
+  static State start(const TrishearListric& k, Vec2 p) { return TrishearListricKernel::start(k, p); }
+  static void to_lane(const State& st, B& b, int i) {
+    b.zeta[i] = st.fx;
+    b.eta[i] = st.fy;
+    b.slip[i] = st.run_slip;
+    b.aux[kTurned][i] = st.turned;
+    b.aux[kTurnLeft][i] = st.turn_left;
+    b.aux[kAbsRem][i] = std::abs(st.run_rem);
+    b.aux[kOnArc][i] = st.on_arc ? 1 : 0;
+    b.state[i] = st;
+  }
+  static State from_lane(const TrishearListric&, const B& b, int i) {
+    State st = b.state[i];
+    st.run_steps += 1;  // at least one step since it entered the lane
+    st.fx = b.zeta[i];
+    st.fy = b.eta[i];
+    st.run_slip = b.slip[i];
+    st.turned = b.aux[kTurned][i];
+    return st;
+  }
+  // TrishearListricKernel::zone_step's motion of the frame: a whole turn
+  // of the tip along the arc, or its advance along the straight segment.
+  [[gnu::always_inline]] static void place(const TrishearListric& k, B& b, int i, double x, double y) {
+    const double c = k.cos_prop_, s = k.sin_prop_, rc = k.rc_;
+    const bool arc = b.aux[kOnArc][i] != 0;
+    const double ax = x * c + y * s - rc * s, ay = -x * s + y * c + rc * (1 - c);
+    const double sx = x - k.povers_ * k.increment_;
+    b.zeta[i] = arc ? ax : sx;
+    b.eta[i] = arc ? ay : y;
+    b.aux[kTurned][i] = arc ? b.aux[kTurned][i] + k.theta_prop_ : b.aux[kTurned][i];
+    // The carry turns with the frame (C := R C R^T, R = [[c, s], [-s, c]];
+    // the dip by the turn), in the operation order of Mat2's product.
+    const double ca = b.ca[i], cb = b.cb[i], cc = b.cc[i], cd = b.cd[i];
+    const double xa = c * ca + s * cc, xb = c * cb + s * cd;
+    const double xc = -s * ca + c * cc, xd = -s * cb + c * cd;
+    b.ca[i] = arc ? xa * c + xb * s : ca;
+    b.cb[i] = arc ? xa * -s + xb * c : cb;
+    b.cc[i] = arc ? xc * c + xd * s : cc;
+    b.cd[i] = arc ? xc * -s + xd * c : cd;
+    b.theta[i] = arc ? b.theta[i] + k.theta_prop_ : b.theta[i];
+  }
+  // TrishearListricKernel::zone_continues and zone_step_batchable after a
+  // step, without branches.
+  [[gnu::always_inline]] static bool in_zone(const TrishearListric& k, double zn, double en, double slip,
+                                             const B& b, int i) {
+    const double m = k.m_;
+    const bool more = !(std::abs(slip) >= b.aux[kAbsRem][i]);
+    const bool inside = (-m * zn <= en) & (en <= m * zn);
+    const bool cut = (b.aux[kOnArc][i] != 0) &
+                     (std::abs(b.aux[kTurned][i] + k.theta_prop_) > std::abs(b.aux[kTurnLeft][i]));
+    return more & inside & (zn > 0) & !cut;
+  }
+  template <class Carry>
+  static Next advance(const TrishearListric& k, State& st, std::int64_t&, Carry carry) {
+    return TrishearListricKernel::advance<true>(k, st, carry);
+  }
+  static Vec2 finish(const TrishearListric&, const State& st) { return {st.x, st.y}; }
+
+  static bool applies(const TrishearListric& k, std::size_t npoints) {
+    return k.step_count_ok_ && zone::batch_worthwhile(k.zone_, npoints);
+  }
+  static ListricStatus status(bool ok) { return ok ? ListricStatus::ok : ListricStatus::stalled; }
+};
+
+using ListricLanes = zone::Lanes<TrishearListricLanes>;
 
 namespace {
 ListricStatus first_failure(ListricStatus so_far, ListricStatus next) {
@@ -851,6 +997,11 @@ ListricStatus trishear_func_listric(const TrishearListric& k, std::span<Vec2> pt
   if (!cbed.empty() && cbed.size() != pts.size())
     throw std::invalid_argument("trishear_func_listric: one covariance per point needed");
   if (!pts.empty()) k.check_tip_path();
+  if (TrishearListricLanes::applies(k, pts.size())) {
+    const zone::Data d{pts, cbed, {}, {}};
+    return TrishearListricLanes::status(cbed.empty() ? ListricLanes::run<zone::Kind::points>(k, d)
+                                                     : ListricLanes::run<zone::Kind::covariances>(k, d));
+  }
   ListricStatus status = ListricStatus::ok;
   for (std::size_t i = 0; i < pts.size(); ++i) {
     status = first_failure(status, cbed.empty() ? TrishearListricKernel::move(k, pts[i], NoCarry{})
@@ -864,6 +1015,10 @@ ListricStatus trishear_func_dip_listric(const TrishearListric& k, std::span<Vec2
   if (dips.size() != dip_pos.size() || sigma_dip_array.size() != dip_pos.size())
     throw std::invalid_argument("trishear_func_dip_listric: positions, dips and uncertainties differ in count");
   if (!dip_pos.empty()) k.check_tip_path();
+  if (TrishearListricLanes::applies(k, dip_pos.size())) {
+    return TrishearListricLanes::status(
+        ListricLanes::run<zone::Kind::dips>(k, {dip_pos, {}, dips, sigma_dip_array}));
+  }
   ListricStatus status = ListricStatus::ok;
   for (std::size_t i = 0; i < dip_pos.size(); ++i)
     status = first_failure(status,

@@ -12,9 +12,11 @@
 #include "foldquest/driver/choose.hpp"
 #include "foldquest/models/trishear_bend.hpp"
 #include "foldquest/models/trishear_decol.hpp"
+#include "foldquest/models/trishear_listric.hpp"
 #include "foldquest/models/trishear_straight.hpp"
 #include "tests/models/trishear_bend_example_data.hpp"
 #include "tests/models/trishear_decol_example_data.hpp"
+#include "tests/models/trishear_listric_example_data.hpp"
 #include "tests/support/example_states.hpp"
 #include "tests/support/expect_close.hpp"
 
@@ -47,6 +49,7 @@ TEST(ZoneVectorPaths, EveryExampleScoresAlikeOnEveryPath) {
       {"straight_ramp", fqexample::straight_ramp::true_model()},
       {"decol", fqtest::decol_example::true_model()},
       {"bend", fqtest::bend_example::true_model()},
+      {"listric", fqtest::listric_example::true_model()},
   };
   for (const Case& c : examples) {
     for (const char* opt : {"gridsearch_beds_rms.opt", "gridsearch.opt", "mcmc.opt"}) {
@@ -174,6 +177,71 @@ TEST(ZoneVectorPaths, BendLanesGiveWhatOnePointAtATimeGives) {
         [&](double s, double inc, std::vector<fq::Vec2>& p, std::vector<fq::Mat2>& c) {
           return fq::trishear_func_bend(kernel(s, inc), p, c);
         });
+  }
+}
+
+TEST(ZoneVectorPaths, ListricLanesGiveWhatOnePointAtATimeGives) {
+  // Centre at the origin, radius 10, arc ending at 0.6 rad, P/S 1.5.  The
+  // tip starts on the straight segment 3 beyond the arc's end and restores
+  // down onto the arc, or starts on the arc at 0.2 rad and deforms onto the
+  // straight segment: the frame turns with the tip in the lanes, and the
+  // last turn on the arc is cut.
+  const double rc = 10, tm = 0.6, phi = 0.4, P = 1.5;
+  const fq::Vec2 end{rc * std::sin(tm), -rc * std::cos(tm)};
+  auto kernel = [&](double s, double inc) {
+    const double slip = 16 * inc;
+    if (inc < 0) {
+      const fq::Vec2 tip{end.x + 3 * std::cos(tm), end.y + 3 * std::sin(tm)};
+      const double th_end = tm - std::max(-P * slip - 3, 0.0) / rc;
+      return fq::TrishearListric(inc, phi, std::tan(phi), slip, inc, P, s, tm, th_end, tm, tip, {0, 0}, rc);
+    }
+    const double th = 0.2;
+    const fq::Vec2 tip{rc * std::sin(th), -rc * std::cos(th)};
+    return fq::TrishearListric(inc, phi, std::tan(phi), slip, inc, P, s, tm, std::min(th + P * slip / rc, tm), th,
+                               tip, {0, 0}, rc);
+  };
+  // The points around the tips, at a tenth of the scale of the others.
+  auto near_tip = [](std::vector<fq::Vec2> p) {
+    for (fq::Vec2& q : p) q = {q.x / 10 + 5, q.y / 10 - 8};
+    return p;
+  };
+  for (double inc : {-0.5, 0.5}) {
+    for (bool cov : {false, true}) {
+      for (ZoneVectorPath path : {ZoneVectorPath::portable, ZoneVectorPath::avx2}) {
+        const PathScope scope(path);
+        SCOPED_TRACE(testing::Message() << "inc " << inc << " cov " << cov << " path " << static_cast<int>(path));
+        const fqtest::Tol tol = fq::zone_vector_path() == ZoneVectorPath::avx2
+                                    ? fqtest::Tol::rel(1e-11, "relative", "vector power")
+                                    : fqtest::Tol::exact();
+        const fq::TrishearListric k = kernel(1.7, inc / 10);
+        std::vector<fq::Vec2> a = near_tip(region_points(60)), b = a;
+        std::vector<fq::Mat2> ca(cov ? a.size() : 0, fq::Mat2{0.04, 0.01, 0.01, 0.09}), cb = ca;
+        EXPECT_EQ(fq::trishear_func_listric(k, a, ca), fq::ListricStatus::ok);
+        for (std::size_t i = 0; i < b.size(); ++i) {
+          EXPECT_EQ(fq::trishear_listric_point(k, b[i], cov ? &cb[i] : nullptr), fq::ListricStatus::ok);
+        }
+        for (std::size_t i = 0; i < a.size(); ++i) {
+          EXPECT_CLOSE(a[i], b[i], tol) << "point " << i;
+          if (cov) {
+            EXPECT_CLOSE(ca[i], cb[i], tol) << "point " << i;
+          }
+        }
+        // Dips, turning with the frame.
+        std::vector<fq::Vec2> da = near_tip(region_points(40)), db = da;
+        std::vector<double> ta(da.size()), sa(da.size(), 0.05);
+        for (std::size_t i = 0; i < ta.size(); ++i) ta[i] = -0.6 + 0.03 * static_cast<double>(i);
+        std::vector<double> tb = ta, sb = sa;
+        EXPECT_EQ(fq::trishear_func_dip_listric(k, da, ta, sa), fq::ListricStatus::ok);
+        for (std::size_t i = 0; i < db.size(); ++i) {
+          EXPECT_EQ(fq::trishear_listric_dip(k, db[i], tb[i], sb[i]), fq::ListricStatus::ok);
+        }
+        for (std::size_t i = 0; i < da.size(); ++i) {
+          EXPECT_CLOSE(da[i], db[i], tol) << "dip " << i;
+          EXPECT_CLOSE(ta[i], tb[i], tol) << "dip " << i;
+          EXPECT_CLOSE(sa[i], sb[i], tol) << "dip " << i;
+        }
+      }
+    }
   }
 }
 
