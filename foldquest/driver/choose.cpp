@@ -1,6 +1,8 @@
 #include "foldquest/driver/choose.hpp"
 
 #include <array>
+#include <stdexcept>
+#include <string>
 
 #include "foldquest/methods/methods.hpp"
 #include "foldquest/models/parallel_fpf_run.hpp"
@@ -14,11 +16,11 @@ namespace {
 
 // Fault models by code.  Entries arrive with their models.
 constexpr std::array<FaultModel, 5> kFaultModels{{
-    {1, trishear_str_options, run_model_str},
-    {2, trishear_decol_options, run_model_decol},
-    {3, trishear_bend_options, run_model_bend},
-    {4, trishear_listric_options, run_model_listric},
-    {5, parallel_fpf_options, run_model_pfpf},
+    {1, trishear_str_options, run_model_str, forward_beds_str},
+    {2, trishear_decol_options, run_model_decol, forward_beds_decol},
+    {3, trishear_bend_options, run_model_bend, forward_beds_bend},
+    {4, trishear_listric_options, run_model_listric, forward_beds_listric},
+    {5, parallel_fpf_options, run_model_pfpf, forward_beds_pfpf},
 }};
 
 // Methods by code.
@@ -71,6 +73,13 @@ void choose_fault_model(const RunState& state, double& output, std::span<const d
   // Looked up per call: the table is tiny and constant, and the model run
   // dwarfs the search.
   if (const auto* f = find_fault_model(state.options.faulttype)) f->run_model(state, output, params);
+}
+
+bool choose_fault_forward(const RunState& state, std::span<const double> params, std::span<PointSet> beds) {
+  const auto* f = find_fault_model(state.options.faulttype);
+  if (f == nullptr)
+    throw std::invalid_argument("no fault model has the code " + std::to_string(state.options.faulttype));
+  return f->forward_beds(state, params, beds);
 }
 
 }  // namespace fq

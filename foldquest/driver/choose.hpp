@@ -12,17 +12,21 @@
 #include "foldquest/driver/run_state.hpp"
 #include "foldquest/input/session.hpp"
 #include "foldquest/methods/chain.hpp"
+#include "foldquest/models/forward_beds.hpp"
 
 namespace fq {
 
 // A fault model: its option questions (which set nparams and the fault
-// switches) and its model run.  The model run reads only `state` and owns
-// its scratch, so any number of threads may call it at once, each with its
-// own `params` and `output`.
+// switches), its model run and its forward hook.  The model run reads only
+// `state` and owns its scratch, so any number of threads may call it at
+// once, each with its own `params` and `output`.  The forward hook deforms
+// beds by the model's whole slip, the inverse of the run's restoration
+// (foldquest/models/forward_beds.hpp).
 struct FaultModel {
   int code;
   void (*options)(Session& session);
   void (*run_model)(const RunState& state, double& output, std::span<const double> params);
+  ForwardBeds forward_beds;
 };
 
 // A method: its option questions and its run.  The run evaluates models
@@ -49,5 +53,11 @@ std::int64_t choose_method(const RunState& state, ff::Sink& results);
 // Evaluates one model with the fault model of state.options.faulttype.  A code
 // without an entry leaves `output` as the caller set it.
 void choose_fault_model(const RunState& state, double& output, std::span<const double> params);
+
+// Deforms `beds` (map frame, in their state before faulting, in place) by
+// the whole slip of `params` with the fault model of state.options.faulttype.
+// False when the model fails.  Throws std::invalid_argument for a code
+// without an entry.
+bool choose_fault_forward(const RunState& state, std::span<const double> params, std::span<PointSet> beds);
 
 }  // namespace fq

@@ -15,11 +15,21 @@ constexpr std::array<OptionSpec, 5> kRunOptions{{
     {"quiet", 'q', false, ""},
 }};
 
-constexpr std::array<OptionSpec, 4> kModelOptions{{
+// restore and forward; results_commands.cpp refuses the options of one
+// given to the other.
+constexpr std::array<OptionSpec, 12> kModelOptions{{
     {"params", 'p', true, "\"V1 V2 ...\""},
     {"best", 'b', true, "RESULTS"},
     {"row", 'n', true, "N"},
-    {"out", 'o', true, "PREFIX"},
+    {"out", 'o', true, "PREFIX or FILE"},
+    {"beds", 0, true, "FILE"},
+    {"levels", 0, true, "\"Y1 Y2 ...\""},
+    {"x", 0, true, "\"X0 X1\""},
+    {"spacing", 0, true, "D"},
+    {"points", 0, true, "N"},
+    {"increment", 0, true, "D"},
+    {"noise", 0, true, "SIGMA"},
+    {"seed", 's', true, "N"},
 }};
 
 constexpr std::array<OptionSpec, 4> kSummaryOptions{{

@@ -1,11 +1,13 @@
 // foldquest model, summary and plot: the command-line handlers of the
 // results tools.  They only turn the parsed command line into a request;
 // the work is in tool_model, tool_summary and tool_plot.
+#include <cmath>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "foldquest/driver/commands.hpp"
+#include "foldquest/driver/run.hpp"
 #include "foldquest/driver/tool_model.hpp"
 #include "foldquest/driver/tool_plot.hpp"
 #include "foldquest/driver/tool_summary.hpp"
@@ -65,11 +67,93 @@ tool::ModelChoice model_choice(const Args& args, bool best_takes_file) {
   return c;
 }
 
+// A finite number from the command line; `positive`: above 0, else at least 0.
+double parse_length(const std::string& text, std::string_view what, bool positive) {
+  double x = 0;
+  if (!ff::parse_real(text, x) || !std::isfinite(x) || !(positive ? x > 0 : x >= 0))
+    throw UsageError(std::string(what) + " must be a " + (positive ? "positive" : "non-negative") +
+                     " number, not '" + text + "'");
+  return x;
+}
+
+// Every value of a vector option finite.
+std::vector<double> finite_vector(const std::string& text, std::string_view what) {
+  std::vector<double> v = parse_vector(text, what);
+  for (const double x : v)
+    if (!std::isfinite(x)) throw UsageError(std::string(what) + ": every value must be a finite number");
+  return v;
+}
+
+constexpr const char* kForwardOnly[] = {"beds", "levels", "x", "spacing", "points", "increment", "noise", "seed"};
+
+// Horizontal beds: --levels "Y1 ..." --x "X0 X1" [--spacing D | --points N].
+// Without either, 101 points (100 intervals).  At most this many points per
+// bed, so that a slip of the finger (--spacing 1e-9) is a message, not an
+// exhausted memory.
+constexpr std::int64_t kMaxLevelPoints = 10'000'000;
+
+tool::Levels levels_of(const Args& args) {
+  tool::Levels lv;
+  lv.levels = finite_vector(*args.value("levels"), "--levels");
+  const auto xs = args.value("x");
+  if (!xs) throw UsageError("--levels needs --x \"X0 X1\", the x range of the beds");
+  const std::vector<double> x = finite_vector(*xs, "--x");
+  if (x.size() != 2 || !(x[0] < x[1])) throw UsageError("--x needs two numbers X0 X1 with X0 < X1");
+  lv.x0 = x[0];
+  lv.x1 = x[1];
+  if (args.has("spacing") && args.has("points")) throw UsageError("give --spacing or --points, not both");
+  lv.points = 101;
+  if (const auto d = args.value("spacing")) {
+    const double spacing = parse_length(*d, "--spacing", true);
+    const double intervals = std::floor((lv.x1 - lv.x0) / spacing * (1 + 1e-12));
+    if (!(intervals + 1 <= static_cast<double>(kMaxLevelPoints)))
+      throw UsageError("--spacing " + *d + " gives more than " + std::to_string(kMaxLevelPoints) + " points a bed");
+    lv.points = static_cast<std::int64_t>(intervals) + 1;
+    // The spacing as given: the last point at x0 + intervals * spacing.
+    lv.x1 = lv.x0 + static_cast<double>(lv.points - 1) * spacing;
+    if (lv.points < 2) throw UsageError("--spacing " + *d + " is wider than the x range: a bed needs two points");
+  }
+  if (args.has("points")) lv.points = args.integer("points", 101, 2, kMaxLevelPoints);
+  return lv;
+}
+
 }  // namespace
 
 int model_command(const Args& args) {
   const std::string& action = args.positional.at(0);
+  if (action == "forward") {
+    if (args.positional.size() > 2) throw UsageError("model forward takes one options file");
+    tool::ForwardRequest req;
+    req.options = args.positional.at(1);
+    req.model = model_choice(args, true);
+    if (!args.has("params") && !args.has("best") && !args.has("row"))
+      throw UsageError("model forward needs --params \"v1 v2 ...\", --best RESULTS or --row N");
+    const auto outp = args.value("out");
+    if (!outp || outp->empty()) throw UsageError("model forward needs --out FILE, the bed file to write");
+    req.out = *outp;
+    if (args.has("beds") == args.has("levels"))
+      throw UsageError("model forward needs the beds before faulting: --beds FILE or --levels \"Y1 Y2 ...\"");
+    if (const auto b = args.value("beds")) {
+      if (b->empty()) throw UsageError("--beds needs a bed file");
+      for (const char* o : {"x", "spacing", "points"})
+        if (args.has(o)) throw UsageError(std::string("--") + o + " goes with --levels, not --beds");
+      req.beds_file = *b;
+    } else {
+      req.levels = levels_of(args);
+    }
+    if (const auto d = args.value("increment")) req.increment = parse_length(*d, "--increment", true);
+    if (const auto n = args.value("noise")) req.noise = parse_length(*n, "--noise", false);
+    if (args.has("seed")) {
+      if (!args.has("noise")) throw UsageError("--seed goes with --noise");
+      req.seed = static_cast<std::uint32_t>(args.integer("seed", 0, 0, 4294967295LL));
+    } else if (req.noise > 0) {
+      req.seed = seed_from_environment();
+    }
+    return tool::forward(req, std::cout, std::cerr);
+  }
   if (action == "restore") {
+    for (const char* o : kForwardOnly)
+      if (args.has(o)) throw UsageError(std::string("--") + o + " belongs to model forward, not model restore");
     tool::RestoreRequest req;
     req.options = args.positional.at(1);
     req.model = model_choice(args, true);
@@ -83,7 +167,7 @@ int model_command(const Args& args) {
     if (const auto o = args.value("out")) req.out_prefix = *o;
     return tool::restore(req, std::cout, std::cerr);
   }
-  throw UsageError("model needs the action 'restore', not '" + action + "'");
+  throw UsageError("model needs the action 'restore' or 'forward', not '" + action + "'");
 }
 
 int summary_command(const Args& args) {

@@ -11,7 +11,9 @@
 #include "foldquest/driver/tool_text.hpp"
 #include "foldquest/fit/err_and_prob.hpp"
 #include "foldquest/driver/choose.hpp"
+#include "foldquest/input/data_files.hpp"
 #include "foldquest/math/geometry.hpp"
+#include "foldquest/math/random.hpp"
 #include "foldquest/report/diagnostics.hpp"
 #include "foldquest/report/results_file.hpp"
 #include "freeformat/reader.hpp"
@@ -242,6 +244,124 @@ int restore(const RestoreRequest& req, std::ostream& out, std::ostream& err) {
     return 2;
   } catch (const std::invalid_argument& e) {
     err << "foldquest model restore: " << e.what() << "\n";
+    return 2;
+  }
+}
+
+std::vector<PointSet> level_beds(const Levels& lv) {
+  std::vector<PointSet> beds;
+  const auto n = static_cast<std::size_t>(lv.points);
+  for (const double y : lv.levels) {
+    PointSet pts(n);
+    for (std::size_t k = 0; k < n; ++k) {
+      // The ends exactly; no sum of steps drifts.
+      const double x = k + 1 == n ? lv.x1 : lv.x0 + (lv.x1 - lv.x0) * static_cast<double>(k) / static_cast<double>(n - 1);
+      pts[k] = {x, y};
+    }
+    beds.push_back(std::move(pts));
+  }
+  return beds;
+}
+
+void add_noise(std::vector<PointSet>& beds, double sigma, std::uint32_t seed) {
+  UniformGenerator gen;
+  gen.seed_from(seed);
+  const BindGenerator bind(gen);
+  for (PointSet& bed : beds) {
+    // x and y of each point, one Box-Muller pair per point.
+    std::vector<double> mu;
+    mu.reserve(2 * bed.size());
+    for (const Vec2& p : bed) mu.insert(mu.end(), {p.x, p.y});
+    const std::vector<double> sd(mu.size(), sigma);
+    std::vector<double> noisy(mu.size());
+    randnormal(static_cast<int>(mu.size()), mu, sd, noisy);
+    for (std::size_t k = 0; k < bed.size(); ++k) bed[k] = {noisy[2 * k], noisy[2 * k + 1]};
+  }
+}
+
+std::string bed_file_text(const std::vector<std::string>& names, const std::vector<PointSet>& beds) {
+  std::string text;
+  for (std::size_t i = 0; i < beds.size(); ++i) {
+    text += "bed " + names.at(i) + "\n";
+    for (const Vec2& p : beds[i]) text += exact(p.x) + " " + exact(p.y) + "\n";
+  }
+  return text;
+}
+
+int forward(const ForwardRequest& req, std::ostream& out, std::ostream& err) {
+  try {
+    const LoadedRun run = load_run(req.options);
+    RunState st = run.state;
+    double in_file = 0;
+    std::string described;
+    const std::vector<double> params = chosen_params(st, run.results_name, req.model, in_file, described);
+    if (req.increment) {
+      // The forward's own step: its magnitude from the request, its sign
+      // the restoration's (the hook reverses it).
+      st.parameters.increment = st.parameters.slip_sense * *req.increment;
+      st.parameters.v0 = st.parameters.increment;
+    }
+
+    // The beds before faulting.
+    std::vector<std::string> names;
+    std::vector<PointSet> beds;
+    if (!req.beds_file.empty()) {
+      const BedFile f = read_bed_file(req.beds_file);
+      for (std::size_t i = 0; i < f.beds.size(); ++i) {
+        if (f.beds[i].growth)
+          throw ff::InputError(ff::InputError::Kind::bad_value,
+                               f.header_at.at(i) + ": a growth stratum; forward deforms beds laid down before "
+                                                   "faulting by the whole slip (write their header as 'bed')");
+        names.push_back(f.beds[i].ident.empty() ? "bed" + std::to_string(i + 1) : f.beds[i].ident);
+        beds.push_back(f.beds[i].pts);
+      }
+    } else {
+      beds = level_beds(req.levels);
+      for (std::size_t i = 0; i < beds.size(); ++i) names.push_back("level" + std::to_string(i + 1));
+    }
+
+    out << "model: " << described << "\n";
+    const bool ok = choose_fault_forward(st, params, beds);
+    diag::finish();
+    const bool finite = std::all_of(beds.begin(), beds.end(), [](const PointSet& b) {
+      return std::all_of(b.begin(), b.end(), [](Vec2 p) { return std::isfinite(p.x) && std::isfinite(p.y); });
+    });
+    if (!ok || !finite) {
+      err << "foldquest model forward: the model fails: "
+          << (ok ? "a point comes out as no finite number"
+                 : "a geometry the fault model refuses, or kinematics that could not be stepped")
+          << "\n";
+      return 1;
+    }
+    if (req.noise > 0) {
+      std::uint32_t seed = 0;
+      if (req.seed) {
+        seed = *req.seed;
+      } else {
+        seed = clock_seed();
+        err << "foldquest: random seed " << seed << "\n";
+      }
+      add_noise(beds, req.noise, seed);
+    }
+    if (!write_text(req.out, bed_file_text(names, beds), err)) return 1;
+    std::size_t npts = 0;
+    for (const PointSet& b : beds) npts += b.size();
+    out << "written: " << req.out << " (" << beds.size() << (beds.size() == 1 ? " bed, " : " beds, ") << npts
+        << " points";
+    if (req.noise > 0) out << ", noise sigma " << exact(req.noise);
+    out << ")\n";
+    return 0;
+  } catch (const ff::InputError& e) {
+    err << "foldquest model forward: input error: " << e.what() << "\n";
+    return 2;
+  } catch (const results::ResultsError& e) {
+    err << "foldquest model forward: " << e.what() << "\n";
+    return 2;
+  } catch (const GridError& e) {
+    err << "foldquest model forward: grid numbering: " << e.what() << "\n";
+    return 2;
+  } catch (const std::invalid_argument& e) {
+    err << "foldquest model forward: " << e.what() << "\n";
     return 2;
   }
 }

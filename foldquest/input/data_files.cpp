@@ -66,7 +66,8 @@ Vec2 point_of(const ff::Reader& in, const DataLine& l) {
 
 // Beds and terraces: header lines "<keyword> <name>" each followed by the
 // points of that record.
-std::vector<Bed> read_records(ff::Reader& in, bool terraces, int& ngrowth) {
+std::vector<Bed> read_records(ff::Reader& in, bool terraces, int& ngrowth,
+                              std::vector<std::size_t>* header_lines_out = nullptr) {
   const auto lines = split_lines(in);
   std::vector<Bed> records;
   std::vector<std::size_t> header_lines;
@@ -97,6 +98,7 @@ std::vector<Bed> read_records(ff::Reader& in, bool terraces, int& ngrowth) {
     if (records[k].pts.empty()) bad_file(in, header_lines[k], std::string("this ") + what + " has no points");
     records[k].npts = static_cast<int>(records[k].pts.size());
   }
+  if (header_lines_out != nullptr) *header_lines_out = std::move(header_lines);
   return records;
 }
 
@@ -120,6 +122,15 @@ void readbeds(Session& s) {
   ff::say(ff::Line() << "Reading " << d.nbeds << " beds");
   say("Name:        number of points:");
   for (const auto& b : d.beds) ff::say(ff::Line() << padded(b.ident) << b.npts);
+}
+
+BedFile read_bed_file(const std::string& path) {
+  auto in = ff::Reader::open_file(path);
+  BedFile f;
+  std::vector<std::size_t> header_lines;
+  f.beds = read_records(*in, false, f.ngrowth, &header_lines);
+  for (const std::size_t line : header_lines) f.header_at.push_back(in->where(line));
+  return f;
 }
 
 void readterraces(Session& s) {

@@ -34,6 +34,7 @@
 
 #include "foldquest/fit/err_and_prob.hpp"
 #include "foldquest/input/user_input.hpp"
+#include "foldquest/models/forward_beds.hpp"
 #include "foldquest/models/restored_section.hpp"
 #include "foldquest/models/run_common.hpp"
 #include "foldquest/models/trishear_bend_run.hpp"
@@ -281,6 +282,33 @@ void run_model_pfpf(const RunState& state, double& output, std::span<const doubl
   }
 
   output = scores.sum();
+}
+
+// Forward: the restoration starts from the final fold (the final tip, pte
+// up K by the whole slip when it runs backwards) and moves the tip by
+// total_slip at vt.  The inverse starts with the tip where that leaves it
+// and pte where the restoration leaves it (the fold closed, for the usual
+// sense), and moves the points through -total_slip.  A point that lands in
+// no domain or stops crossing fails the model: a synthetic section must not
+// hold a point the kinematics could not move.
+bool forward_beds_pfpf(const RunState& state, std::span<const double> params, std::span<PointSet> beds) {
+  PfpfModel m;
+  if (!pfpf_model(state, params, m)) return false;
+  const int dir = m.ramp_dir;
+  const double total = m.total_slip;
+  const double fold_slip_at_final = total < 0 ? -total : 0.0;
+  PfpfStart start;
+  start.bend = mirror_x(m.bend, dir);
+  const Vec2 t = mirror_x(m.tip_final, dir);
+  start.tip = {t.x + m.geo.vt.x * total, t.y + m.geo.vt.y * total};
+  start.pte = pfpf_pte(m.geo, start.tip, fold_slip_at_final + total);
+  for (PointSet& bed : beds) {
+    for (Vec2& p : bed) p = mirror_x(p, dir);
+    const std::int64_t lost = pfpf_points(m.geo, start, -total, bed, {});
+    for (Vec2& p : bed) p = mirror_x(p, dir);
+    if (lost != 0) return false;
+  }
+  return true;
 }
 
 }  // namespace fq

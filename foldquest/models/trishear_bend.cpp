@@ -40,6 +40,7 @@
 #include "foldquest/fit/slot_check.hpp"
 #include "foldquest/input/user_input.hpp"
 #include "foldquest/math/geometry.hpp"
+#include "foldquest/models/forward_beds.hpp"
 #include "foldquest/models/run_common.hpp"
 #include "foldquest/models/trishear_bend.hpp"
 
@@ -104,7 +105,7 @@ struct BendModel {
   std::array<double, 2> acute{};
   BendFault fault;
   TipOnFault init, final_tip;
-  double povers = 0;
+  double povers = 0, s = 0, m = 0;
 
   double acute_of(int seg) const { return acute[static_cast<std::size_t>(seg - 1)]; }
   TipFrame frame(const TipOnFault& tip, int seg) const { return TipFrame(tip.x, tip.y, acute_of(seg), ramp_dir); }
@@ -130,6 +131,74 @@ bool restore_points(const BendModel& g, const TrishearBend& k, const TipOnFault&
   return ok;
 }
 
+// The geometry of one parameter vector.  False when it is refused.
+bool bend_model(const RunState& state, std::span<const double> params, BendModel& g) {
+  const Options& o = state.options;
+  const bool bend_at_tipy = state.fault.bend_at_tipy == 1;
+  const int nfault = trishear_bend_param_count(state.fault.bend_at_tipy);
+  if (params.size() < static_cast<std::size_t>(nfault))
+    throw std::invalid_argument("run_model_bend: " + std::to_string(params.size()) + " parameters, at least " +
+                                std::to_string(nfault) + " needed");
+  const double tipx_param = params[0];
+  const double tipy_param = params[1];
+  const double slip = params[2];
+  const double a1_deg = params[3];
+  const double phi_deg = params[4];
+  const double povers = params[5];
+  const double a2_deg = params[7];
+  const double bendy = bend_at_tipy ? tipy_param : params[8];
+
+  // Angles, and the rejections of the bend's geometry.  Each test is
+  // written so that a NaN angle rejects the model.
+  g = BendModel{};
+  g.povers = povers;
+  g.s = params[6];
+  g.fault.a1 = a1_deg * pi / 180;
+  g.fault.a2 = a2_deg * pi / 180;
+  const double a1 = g.fault.a1, a2 = g.fault.a2;
+  // Both segments on one side of the vertical: rising towards +x (both at
+  // most pi/2) or towards -x (both above).
+  const bool both_right = a1 <= half_pi && a2 <= half_pi;
+  const bool both_left = a1 > half_pi && a2 > half_pi;
+  if (!both_right && !both_left) return false;
+  g.ramp_dir = both_left ? -1 : 1;
+  g.acute = {std::min(a1, pi - a1), std::min(a2, pi - a2)};
+  // The upper segment at least as steep as the lower.
+  if (!(g.acute[0] >= g.acute[1])) return false;
+  // phi below half the bend's obtuse angle, max(|a1 - a2|, pi - |a1 - a2|)/2,
+  // so that the zone's boundary stays below the bisector.  The same bound
+  // is also taken in degrees, the parameters' own unit, so that phi exactly
+  // at the bound is rejected whatever the rounding of the radians.
+  const double phi = phi_deg * pi / 180;
+  const double dd = std::abs(a1 - a2);
+  const double dd_deg = std::abs(a1_deg - a2_deg);
+  if (!(phi < std::max(dd / 2, (pi - dd) / 2)) || !(phi_deg < std::max(dd_deg / 2, (180 - dd_deg) / 2)))
+    return false;
+  g.m = phi == half_pi ? kTan89Degrees : std::tan(phi);
+
+  // The bend and the tips.  The given tip is on segment 2 below the
+  // bend, else on segment 1; the bend is where its segment reaches bendy.
+  const TipOnFault given{tipx_param, tipy_param, tipy_param < bendy ? 2 : 1};
+  g.fault.bendy = bendy;
+  if (bend_at_tipy || tipy_param == bendy) {
+    g.fault.bendx = tipx_param;  // the bend at the tip
+  } else {
+    g.fault.bendx = tipx_param - (tipy_param - bendy) / std::tan(given.segment == 1 ? a1 : a2);
+  }
+  // A horizontal segment never reaches another depth: no bend point.
+  if (!std::isfinite(g.fault.bendx)) return false;
+  const double travel = slip * povers;
+  if (o.tiptosolve == 1) {
+    g.init = given;
+    g.final_tip = bend_tip_forward(g.fault, given, travel);
+  } else {
+    g.final_tip = given;
+    g.init = bend_tip_back(g.fault, given, travel);
+  }
+  if (state.fault.tipy_can_be_below_bend == 0 && !(bendy <= g.init.y)) return false;
+  return true;
+}
+
 }  // namespace
 
 void run_model_bend(const RunState& state, double& output, std::span<const double> params) {
@@ -144,20 +213,11 @@ void run_model_bend(const RunState& state, double& output, std::span<const doubl
   const bool fault_on = o.has(Options::dattype_faultpts);
 
   // 1. Fault parameters.
-  const bool bend_at_tipy = state.fault.bend_at_tipy == 1;
   const int nfault = trishear_bend_param_count(state.fault.bend_at_tipy);
   if (params.size() < static_cast<std::size_t>(nfault))
     throw std::invalid_argument("run_model_bend: " + std::to_string(params.size()) + " parameters, at least " +
                                 std::to_string(nfault) + " needed");
-  const double tipx_param = params[0];
-  const double tipy_param = params[1];
   const double slip = params[2];
-  const double a1_deg = params[3];
-  const double phi_deg = params[4];
-  const double povers = params[5];
-  const double s = params[6];
-  const double a2_deg = params[7];
-  const double bendy = bend_at_tipy ? tipy_param : params[8];
   const double total_slip = slip * par.slip_sense;
 
   // 2-4. Growth and terrace slips (none may exceed the slip; NaN values
@@ -171,67 +231,15 @@ void run_model_bend(const RunState& state, double& output, std::span<const doubl
   const std::span<const double> growth_block = extra.growth, terr_block = extra.terr;
   const std::span<const double> restored_fit_params = extra.restored_fit_params;
 
-  // 5. Angles, and the rejections of the bend's geometry.  Each test is
-  // written so that a NaN angle rejects the model.
+  // 5-6. Angles, the bend and the tips (the model fails when the geometry
+  // is refused).
   BendModel g;
-  g.povers = povers;
-  g.fault.a1 = a1_deg * pi / 180;
-  g.fault.a2 = a2_deg * pi / 180;
+  if (!bend_model(state, params, g)) {
+    output = failed;
+    return;
+  }
   const double a1 = g.fault.a1, a2 = g.fault.a2;
-  // Both segments on one side of the vertical: rising towards +x (both at
-  // most pi/2) or towards -x (both above).
-  const bool both_right = a1 <= half_pi && a2 <= half_pi;
-  const bool both_left = a1 > half_pi && a2 > half_pi;
-  if (!both_right && !both_left) {
-    output = failed;
-    return;
-  }
-  g.ramp_dir = both_left ? -1 : 1;
-  g.acute = {std::min(a1, pi - a1), std::min(a2, pi - a2)};
-  // The upper segment at least as steep as the lower.
-  if (!(g.acute[0] >= g.acute[1])) {
-    output = failed;
-    return;
-  }
-  // phi below half the bend's obtuse angle, max(|a1 - a2|, pi - |a1 - a2|)/2,
-  // so that the zone's boundary stays below the bisector.  The same bound
-  // is also taken in degrees, the parameters' own unit, so that phi exactly
-  // at the bound is rejected whatever the rounding of the radians.
-  const double phi = phi_deg * pi / 180;
-  const double dd = std::abs(a1 - a2);
-  const double dd_deg = std::abs(a1_deg - a2_deg);
-  if (!(phi < std::max(dd / 2, (pi - dd) / 2)) || !(phi_deg < std::max(dd_deg / 2, (180 - dd_deg) / 2))) {
-    output = failed;
-    return;
-  }
-  const double m = phi == half_pi ? kTan89Degrees : std::tan(phi);
-
-  // 6. The bend and the tips.  The given tip is on segment 2 below the
-  // bend, else on segment 1; the bend is where its segment reaches bendy.
-  const TipOnFault given{tipx_param, tipy_param, tipy_param < bendy ? 2 : 1};
-  g.fault.bendy = bendy;
-  if (bend_at_tipy || tipy_param == bendy) {
-    g.fault.bendx = tipx_param;  // the bend at the tip
-  } else {
-    g.fault.bendx = tipx_param - (tipy_param - bendy) / std::tan(given.segment == 1 ? a1 : a2);
-  }
-  // A horizontal segment never reaches another depth: no bend point.
-  if (!std::isfinite(g.fault.bendx)) {
-    output = failed;
-    return;
-  }
-  const double travel = slip * povers;
-  if (o.tiptosolve == 1) {
-    g.init = given;
-    g.final_tip = bend_tip_forward(g.fault, given, travel);
-  } else {
-    g.final_tip = given;
-    g.init = bend_tip_back(g.fault, given, travel);
-  }
-  if (state.fault.tipy_can_be_below_bend == 0 && !(bendy <= g.init.y)) {
-    output = failed;
-    return;
-  }
+  const double povers = g.povers, s = g.s, m = g.m;
   const int seg_final = g.final_tip.segment;
   const TipFrame final_frame = g.frame(g.final_tip, seg_final);
   const Vec2 bendze = final_frame.to_ze({g.fault.bendx, g.fault.bendy});
@@ -352,6 +360,35 @@ void run_model_bend(const RunState& state, double& output, std::span<const doubl
 
   // 13. The score.
   output = scores.sum();
+}
+
+// Forward: the restoration takes the data from the frame of the final tip
+// through total_slip and back to the map with the initial tip on the segment
+// its kernel ended on.  The inverse starts there: the bend in that frame,
+// the same kernel through -total_slip, and back to the map with the final
+// tip on the segment the forward kernel ended on.
+bool forward_beds_bend(const RunState& state, std::span<const double> params, std::span<PointSet> beds) {
+  const Parameters& par = state.parameters;
+  BendModel g;
+  if (!bend_model(state, params, g)) return false;
+  const double total_slip = params[2] * par.slip_sense;
+  const Vec2 bend{g.fault.bendx, g.fault.bendy};
+  const int seg_final = g.final_tip.segment;
+  const Vec2 bendze_final = g.frame(g.final_tip, seg_final).to_ze(bend);
+  const TrishearBend back(par.v0, g.m, total_slip, par.increment, g.povers, g.s, bendze_final, g.acute[0],
+                          g.acute[1], seg_final);
+  const int seg_init = back.end_segment();
+  const TipFrame start = g.frame(g.init, seg_init);
+  const TrishearBend kernel(-par.v0, g.m, -total_slip, -par.increment, g.povers, g.s, start.to_ze(bend),
+                            g.acute[0], g.acute[1], seg_init);
+  const TipFrame end = g.frame(g.final_tip, kernel.end_segment());
+  for (PointSet& bed : beds) {
+    for (Vec2& p : bed) p = start.to_ze(p);
+    const bool ok = trishear_func_bend(kernel, bed, {});
+    for (Vec2& p : bed) p = end.to_xy(p);
+    if (!ok) return false;
+  }
+  return true;
 }
 
 }  // namespace fq

@@ -59,6 +59,7 @@
 #include "foldquest/fit/slot_check.hpp"
 #include "foldquest/input/user_input.hpp"
 #include "foldquest/math/geometry.hpp"
+#include "foldquest/models/forward_beds.hpp"
 #include "foldquest/models/run_common.hpp"
 #include "foldquest/models/trishear_decol.hpp"
 
@@ -121,13 +122,68 @@ struct FaultSegments {
   }
 };
 
+// The fault of one parameter vector: angles, the zone's slope, the tips,
+// the bend and the frame of the final tip.  False when the geometry is
+// refused (see the rejections above).
+struct DecolFault {
+  double ramp_angle = 0, ramp_acute = 0, m = 0;
+  int ramp_dir = 1;
+  Vec2 tip_init, tip_final, decolxy;
+  TipFrame frame;
+};
+
+bool decol_fault(const RunState& state, std::span<const double> params, DecolFault& f) {
+  const bool decol_at_tip = state.fault.decoly_at_tipy == 1;
+  const int nfault = trishear_decol_nparams(state.fault.decoly_at_tipy);
+  if (params.size() < static_cast<std::size_t>(nfault))
+    throw std::invalid_argument("run_model_decol: " + std::to_string(params.size()) + " parameters, at least " +
+                                std::to_string(nfault) + " needed");
+  const double tipx_param = params[0];
+  const double tipy_param = params[1];
+  const double slip = params[2];
+  const double ramp_angle_deg = params[3];
+  const double phi_deg = params[4];
+  const double povers = params[5];
+  f = DecolFault{};
+
+  // The zone may not reach past the axial surface: phi must be below half
+  // the bend's obtuse angle, max(angle, pi - angle)/2.
+  const double ramp_angle = ramp_angle_deg * pi / 180;
+  f.ramp_angle = ramp_angle;
+  f.ramp_dir = ramp_angle > half_pi ? -1 : 1;
+  f.ramp_acute = std::min(ramp_angle, pi - ramp_angle);
+  const double tan_ramp = std::tan(ramp_angle);
+  const double phi = phi_deg * pi / 180;
+  if (!(phi < 0.5 * std::max(ramp_angle, pi - ramp_angle))) return false;
+  f.m = phi == half_pi ? kTan89Degrees : std::tan(phi);
+
+  // The tips and the bend.
+  const double d = slip * povers;
+  const double cos_a = std::cos(ramp_angle), sin_a = std::sin(ramp_angle);
+  f.tip_init = {tipx_param, tipy_param};
+  f.tip_final = {tipx_param, tipy_param};
+  if (state.options.tiptosolve == 1) {
+    f.tip_final = {tipx_param + d * cos_a, tipy_param + d * sin_a};
+  } else {
+    f.tip_init = {tipx_param - d * cos_a, tipy_param - d * sin_a};
+  }
+  f.decolxy = f.tip_init;
+  if (!decol_at_tip) {
+    const double yb = params[7];
+    if (!(yb < f.tip_init.y)) return false;
+    f.decolxy = {f.tip_final.x - (f.tip_final.y - yb) / tan_ramp, yb};
+    if (!std::isfinite(f.decolxy.x)) return false;
+  }
+  f.frame = TipFrame(f.tip_final.x, f.tip_final.y, f.ramp_acute, f.ramp_dir);
+  return true;
+}
+
 }  // namespace
 
 void run_model_decol(const RunState& state, double& output, std::span<const double> params) {
   const Options& o = state.options;
   const Parameters& par = state.parameters;
   const DataModule& data = state.data;
-  const bool decol_at_tip = state.fault.decoly_at_tipy == 1;
   const double failed = failed_model_output(o.resulttype);
 
   const bool beds_on = o.has(Options::dattype_beds);
@@ -140,11 +196,7 @@ void run_model_decol(const RunState& state, double& output, std::span<const doub
   if (params.size() < static_cast<std::size_t>(nfault))
     throw std::invalid_argument("run_model_decol: " + std::to_string(params.size()) + " parameters, at least " +
                                 std::to_string(nfault) + " needed");
-  const double tipx_param = params[0];
-  const double tipy_param = params[1];
   const double slip = params[2];
-  const double ramp_angle_deg = params[3];
-  const double phi_deg = params[4];
   const double povers = params[5];
   const double s = params[6];
   const double total_slip = slip * par.slip_sense;
@@ -160,42 +212,19 @@ void run_model_decol(const RunState& state, double& output, std::span<const doub
   const std::vector<double> terr_slip = signed_slips(extra.terr, par.slip_sense);
   const std::span<const double> restored_fit_params = extra.restored_fit_params;
 
-  // 5. Angles.  The zone may not reach past the axial surface: phi must be
-  // below half the bend's obtuse angle, max(angle, pi - angle)/2.
-  const double ramp_angle = ramp_angle_deg * pi / 180;
-  const int ramp_dir = ramp_angle > half_pi ? -1 : 1;
-  const double ramp_acute = std::min(ramp_angle, pi - ramp_angle);
-  const double tan_ramp = std::tan(ramp_angle);
-  const double phi = phi_deg * pi / 180;
-  if (!(phi < 0.5 * std::max(ramp_angle, pi - ramp_angle))) {
+  // 5-6. Angles, the tips and the bend (the model fails when the geometry
+  // is refused).
+  DecolFault f;
+  if (!decol_fault(state, params, f)) {
     output = failed;
     return;
   }
-  const double m = phi == half_pi ? kTan89Degrees : std::tan(phi);
-
-  // 6. The tips and the bend.
-  const double d = slip * povers;
-  const double cos_a = std::cos(ramp_angle), sin_a = std::sin(ramp_angle);
-  Vec2 tip_init{tipx_param, tipy_param}, tip_final{tipx_param, tipy_param};
-  if (o.tiptosolve == 1) {
-    tip_final = {tipx_param + d * cos_a, tipy_param + d * sin_a};
-  } else {
-    tip_init = {tipx_param - d * cos_a, tipy_param - d * sin_a};
-  }
-  Vec2 decolxy = tip_init;
-  if (!decol_at_tip) {
-    const double yb = params[7];
-    if (!(yb < tip_init.y)) {
-      output = failed;
-      return;
-    }
-    decolxy = {tip_final.x - (tip_final.y - yb) / tan_ramp, yb};
-    if (!std::isfinite(decolxy.x)) {
-      output = failed;
-      return;
-    }
-  }
-  const TipFrame frame(tip_final.x, tip_final.y, ramp_acute, ramp_dir);
+  const double ramp_angle = f.ramp_angle;
+  const int ramp_dir = f.ramp_dir;
+  const double ramp_acute = f.ramp_acute;
+  const double m = f.m;
+  const Vec2 tip_init = f.tip_init, tip_final = f.tip_final, decolxy = f.decolxy;
+  const TipFrame& frame = f.frame;
   const double decol_zeta = frame.to_ze(decolxy).x;
 
   // 7. Per-type scores.  In checked builds every type present starts as the
@@ -293,6 +322,30 @@ void run_model_decol(const RunState& state, double& output, std::span<const doub
 
   // 13. The score.
   output = scores.sum();
+}
+
+// Forward: as for the straight ramp (trishear_straight.cpp), from the tip
+// where the restoration leaves it, with the bend's zeta taken in that tip's
+// frame.
+bool forward_beds_decol(const RunState& state, std::span<const double> params, std::span<PointSet> beds) {
+  const Parameters& par = state.parameters;
+  DecolFault f;
+  if (!decol_fault(state, params, f)) return false;
+  const double povers = params[5], s = params[6];
+  const double total_slip = params[2] * par.slip_sense;
+  TipFrame start = f.frame;
+  const Vec2 t = total_slip < 0 ? f.tip_init : f.frame.to_xy({total_slip * povers, 0});
+  start.tipx = t.x;
+  start.tipy = t.y;
+  const double decol_zeta = start.to_ze(f.decolxy).x;
+  const TrishearDecol kernel(-par.v0, f.m, -total_slip, -par.increment, povers, s, decol_zeta, f.ramp_acute);
+  for (PointSet& bed : beds) {
+    for (Vec2& p : bed) p = start.to_ze(p);
+    const DecolStatus status = trishear_func_decol(kernel, bed, {});
+    for (Vec2& p : bed) p = start.to_xy(p);
+    if (status != DecolStatus::ok) return false;
+  }
+  return true;
 }
 
 }  // namespace fq

@@ -36,6 +36,7 @@
 
 #include "foldquest/fit/err_and_prob.hpp"
 #include "foldquest/input/user_input.hpp"
+#include "foldquest/models/forward_beds.hpp"
 #include "foldquest/models/restored_section.hpp"
 #include "foldquest/models/run_common.hpp"
 #include "foldquest/models/trishear_listric.hpp"
@@ -309,6 +310,43 @@ void run_model_listric(const RunState& state, double& output, std::span<const do
   }
 
   output = scores.sum();
+}
+
+// Forward: the restoration starts at the final tip and ends at the arc angle
+// end_angle(total_slip); the inverse starts there, at that tip, and ends at
+// the final tip's angle.  Backwards (the usual sense) the restoration ends
+// at the initial tip; forwards it carries the tip on by slip * povers along
+// the arc and the straight segment.
+bool forward_beds_listric(const RunState& state, std::span<const double> params, std::span<PointSet> beds) {
+  const Parameters& par = state.parameters;
+  ListricGeometry g;
+  if (!listric_geometry(state, params, g)) return false;
+  const double total_slip = g.slip * par.slip_sense;
+  double theta_start = g.theta0;
+  Vec2 tip_start = g.tip_init;
+  if (total_slip > 0) {
+    const double d = g.povers * total_slip;
+    const Vec2 e{std::cos(g.theta_max), std::sin(g.theta_max)};
+    theta_start = g.end_angle(total_slip);
+    if (!g.final_on_arc) {
+      tip_start = {g.tip_final.x + d * e.x, g.tip_final.y + d * e.y};
+    } else if (theta_start < g.theta_max) {
+      tip_start = {g.cc.x + g.rc * std::sin(theta_start), g.cc.y - g.rc * std::cos(theta_start)};
+    } else {
+      const double beyond = d - (g.theta_max - g.thetat) * g.rc;  // along the straight segment
+      tip_start = {g.arc_end.x + beyond * e.x, g.arc_end.y + beyond * e.y};
+    }
+  }
+  const TrishearListric kernel(-par.v0, g.phi, g.m, -total_slip, -par.increment, g.povers, g.s, g.theta_max,
+                               g.thetat, theta_start, tip_start, g.cc, g.rc);
+  const double dir = g.ramp_dir;
+  for (PointSet& bed : beds) {
+    for (Vec2& p : bed) p.x *= dir;
+    const ListricStatus status = trishear_func_listric(kernel, bed, {});
+    for (Vec2& p : bed) p.x *= dir;
+    if (status != ListricStatus::ok) return false;
+  }
+  return true;
 }
 
 }  // namespace fq

@@ -39,6 +39,7 @@
 #include "foldquest/fit/err_and_prob.hpp"
 #include "foldquest/fit/slot_check.hpp"
 #include "foldquest/math/geometry.hpp"
+#include "foldquest/models/forward_beds.hpp"
 #include "foldquest/models/run_common.hpp"
 #include "foldquest/models/trishear_straight.hpp"
 
@@ -70,6 +71,45 @@ bool restore_points(const TipFrame& frame, const TrishearStr& kernel, std::span<
   return ok;
 }
 
+// The fault of one parameter vector: its angles, the zone's slope and the
+// tips, with the frame of the final tip (the origin of the data's frame).
+struct StrFault {
+  double slip = 0, total_slip = 0, povers = 0, s = 0;
+  double ramp_angle = 0, ramp_acute = 0, m = 0;
+  int ramp_dir = 1;
+  Vec2 tip_init, tip_final;
+  TipFrame frame;
+};
+
+StrFault str_fault(const RunState& state, std::span<const double> params) {
+  if (params.size() < static_cast<std::size_t>(kTrishearStrParams))
+    throw std::invalid_argument("run_model_str: " + std::to_string(params.size()) + " parameters, at least " +
+                                std::to_string(kTrishearStrParams) + " needed");
+  StrFault f;
+  f.slip = params[2];
+  f.povers = params[5];
+  f.s = params[6];
+  f.total_slip = f.slip * state.parameters.slip_sense;
+  f.ramp_angle = params[3] * pi / 180;
+  f.ramp_dir = f.ramp_angle > half_pi ? -1 : 1;
+  f.ramp_acute = std::min(f.ramp_angle, pi - f.ramp_angle);
+  const double phi = params[4] * pi / 180;
+  f.m = phi == half_pi ? kTan89Degrees : std::tan(phi);
+  // The final tip lies slip * povers up the ramp from the initial one.
+  const double d = f.slip * f.povers;
+  const Vec2 given{params[0], params[1]};
+  const Vec2 up{std::cos(f.ramp_angle), std::sin(f.ramp_angle)};
+  if (state.options.tiptosolve == 1) {
+    f.tip_init = given;
+    f.tip_final = {given.x + d * up.x, given.y + d * up.y};
+  } else {
+    f.tip_final = given;
+    f.tip_init = {given.x - d * up.x, given.y - d * up.y};
+  }
+  f.frame = TipFrame(f.tip_final.x, f.tip_final.y, f.ramp_acute, f.ramp_dir);
+  return f;
+}
+
 }  // namespace
 
 void run_model_str(const RunState& state, double& output, std::span<const double> params) {
@@ -84,17 +124,13 @@ void run_model_str(const RunState& state, double& output, std::span<const double
   const bool fault_on = o.has(Options::dattype_faultpts);
 
   // 1. Fault parameters.
-  if (params.size() < static_cast<std::size_t>(kTrishearStrParams))
-    throw std::invalid_argument("run_model_str: " + std::to_string(params.size()) + " parameters, at least " +
-                                std::to_string(kTrishearStrParams) + " needed");
+  const StrFault f = str_fault(state, params);
   const double tipx_param = params[0];
   const double tipy_param = params[1];
-  const double slip = params[2];
-  const double ramp_angle_deg = params[3];
-  const double phi_deg = params[4];
-  const double povers = params[5];
-  const double s = params[6];
-  const double total_slip = slip * par.slip_sense;
+  const double slip = f.slip;
+  const double povers = f.povers;
+  const double s = f.s;
+  const double total_slip = f.total_slip;
 
   // 2-4. Growth and terrace slips (none may exceed the slip) and the
   // restored-state fit parameters, read by the scoring under fit type 5 only.
@@ -107,20 +143,12 @@ void run_model_str(const RunState& state, double& output, std::span<const double
   const std::vector<double> terr_slip = signed_slips(extra.terr, par.slip_sense);
   const std::span<const double> restored_fit_params = extra.restored_fit_params;
 
-  // 5. Angles.
-  const double ramp_angle = ramp_angle_deg * pi / 180;
-  const int ramp_dir = ramp_angle > half_pi ? -1 : 1;
-  const double ramp_acute = std::min(ramp_angle, pi - ramp_angle);
-  const double phi = phi_deg * pi / 180;
-  const double m = phi == half_pi ? kTan89Degrees : std::tan(phi);
-
-  // 6. The final tip, origin of the fault-tip frame.
-  double tipx = tipx_param, tipy = tipy_param;
-  if (o.tiptosolve == 1) {
-    tipx = tipx_param + slip * povers * std::cos(ramp_angle);
-    tipy = tipy_param + slip * povers * std::sin(ramp_angle);
-  }
-  const TipFrame frame(tipx, tipy, ramp_acute, ramp_dir);
+  // 5-6. Angles and the frame of the final tip.
+  const double ramp_angle = f.ramp_angle;
+  const int ramp_dir = f.ramp_dir;
+  const double ramp_acute = f.ramp_acute;
+  const double m = f.m;
+  const TipFrame& frame = f.frame;
 
   // 7. Per-type scores.  In checked builds every type present starts as the
   // unwritten marker and must have been written by its scoring.
@@ -209,17 +237,42 @@ void run_model_str(const RunState& state, double& output, std::span<const double
   // 12. The fault for a kept section: one line through both tips, drawn
   // down-dip from the initial tip.
   if (kept_section()) {
-    const Vec2 tip_final{tipx, tipy};
-    const double d = slip * povers;
-    const Vec2 tip_init = o.tiptosolve == 1 ? Vec2{tipx_param, tipy_param}
-                                            : Vec2{tipx - d * std::cos(ramp_angle), tipy - d * std::sin(ramp_angle)};
-    keep_fault("fault", {fault_reach(tip_init, ramp_angle), tip_final});
-    keep_fault("initial tip", {tip_init});
-    keep_fault("final tip", {tip_final});
+    keep_fault("fault", {fault_reach(f.tip_init, ramp_angle), f.tip_final});
+    keep_fault("initial tip", {f.tip_init});
+    keep_fault("final tip", {f.tip_final});
   }
 
   // 13. The score.
   output = scores.sum();
+}
+
+// Forward: the restoration runs from the final tip through total_slip, the
+// tip moving total_slip * povers along the ramp and the points coming back
+// relative to the final tip.  Its inverse starts at the tip where that
+// leaves it -- the initial tip when the restoration runs backwards (the
+// usual sense), slip * povers beyond the final tip otherwise -- and runs the
+// same kernel through -total_slip, the points coming back relative to that
+// starting tip.
+bool forward_beds_str(const RunState& state, std::span<const double> params, std::span<PointSet> beds) {
+  const Parameters& par = state.parameters;
+  const StrFault f = str_fault(state, params);
+  TipFrame start = f.frame;
+  if (f.total_slip < 0) {
+    start.tipx = f.tip_init.x;
+    start.tipy = f.tip_init.y;
+  } else {
+    const Vec2 t = f.frame.to_xy({f.total_slip * f.povers, 0});
+    start.tipx = t.x;
+    start.tipy = t.y;
+  }
+  const TrishearStr kernel(-par.v0, f.m, -f.total_slip, -par.increment, f.povers, f.s);
+  for (PointSet& bed : beds) {
+    for (Vec2& p : bed) p = start.to_ze(p);
+    const bool ok = trishear_func(kernel, bed, {});
+    for (Vec2& p : bed) p = start.to_xy(p);
+    if (!ok) return false;
+  }
+  return true;
 }
 
 }  // namespace fq

@@ -1,9 +1,11 @@
 // The results tools on the shipped examples: model restore (the restored
 // section comes from the model run itself and scores exactly what a search
 // wrote), summary (misfit profiles, chain diagnostics, CSV, bad files) and
-// plot (a real PNG and SVG when matplotlib is there).
+// plot (a real PNG and SVG when matplotlib is there), and model forward
+// (forward then restore gives the beds back, noise, bad input).
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -21,6 +23,7 @@
 #include "foldquest/driver/tool_plot.hpp"
 #include "foldquest/driver/tool_summary.hpp"
 #include "foldquest/driver/choose.hpp"
+#include "foldquest/input/data_files.hpp"
 #include "foldquest/report/results_file.hpp"
 
 namespace {
@@ -195,6 +198,206 @@ TEST(RestoreTool, RefusesWrongVectorsAndReportsFailedModels) {
   EXPECT_NE(err2.str().find("fails"), std::string::npos);
   // The options' results file is not created by reading the options.
   EXPECT_FALSE(fs::exists("mcmc_results.txt"));
+}
+
+// ---- model forward ---------------------------------------------------------------
+
+// Horizontal beds deformed forward with the true model and restored by the
+// model run as `model restore` runs it (restore_section): the largest
+// distance of a restored point from where it started.
+double forward_restore_error(const Example& ex, double increment) {
+  const fq::LoadedRun run = fq::load_run("gridsearch.opt");
+  fq::RunState st = run.state;
+  st.parameters.increment = st.parameters.slip_sense * increment;
+  st.parameters.v0 = st.parameters.increment;
+  fq::tool::Levels lv{{-1200, -700, -200}, 0, 4000, 81};
+  const std::vector<fq::PointSet> start = fq::tool::level_beds(lv);
+  std::vector<fq::PointSet> beds = start;
+  EXPECT_TRUE(fq::choose_fault_forward(st, ex.truth, beds));
+  // The deformed beds as the run's beds (no growth stratum among them).
+  st.data.beds.clear();
+  for (const fq::PointSet& b : beds) {
+    fq::Bed bed;
+    bed.pts = b;
+    bed.npts = static_cast<int>(b.size());
+    st.data.beds.push_back(bed);
+  }
+  st.data.nbeds = static_cast<int>(st.data.beds.size());
+  fq::RestoredSection sec;
+  fq::tool::restore_section(st, ex.truth, sec);
+  EXPECT_TRUE(sec.scored);
+  EXPECT_EQ(sec.sets.size(), start.size());
+  double worst = 0;
+  for (std::size_t i = 0; i < sec.sets.size() && i < start.size(); ++i)
+    for (std::size_t k = 0; k < start[i].size(); ++k)
+      worst = std::max(worst, std::hypot(sec.sets[i].pts.at(k).x - start[i][k].x,
+                                         sec.sets[i].pts.at(k).y - start[i][k].y));
+  return worst;
+}
+
+class ForwardExample : public ::testing::TestWithParam<Example> {};
+
+// The kink-band fold is piecewise rigid: back to rounding.  The trishear
+// models step the slip: back within a few increments (measured 1.2 to 1.7
+// increments of 5 m and of 0.5 m on these sections), and ten times closer
+// with a ten times smaller increment.
+TEST_P(ForwardExample, ForwardThenRestoreGivesTheBedsBack) {
+  const Example& ex = GetParam();
+  ExampleFolder folder(ex.name);
+  const double coarse = forward_restore_error(ex, 5);
+  if (std::string(ex.name) == "kink_fold") {
+    EXPECT_LT(coarse, 1e-9) << "m: rounding of 4000 m coordinates through a few rigid moves";
+    return;
+  }
+  EXPECT_LT(coarse, 2.5 * 5) << "m";
+  EXPECT_GT(coarse, 1e-6) << "m: the increment's error shows (or the test compares nothing)";
+  const double fine = forward_restore_error(ex, 0.5);
+  EXPECT_LT(fine, 2.5 * 0.5) << "m";
+  EXPECT_LT(fine, coarse / 4) << "the error shrinks with the increment";
+}
+
+INSTANTIATE_TEST_SUITE_P(Examples, ForwardExample, ::testing::ValuesIn(kExamples),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+fq::tool::ForwardRequest levels_request(const std::string& out) {
+  fq::tool::ForwardRequest req;
+  req.options = "gridsearch.opt";
+  req.model.params = kExamples[0].truth;
+  req.levels = {{-1000, -800, -600}, 0, 4000, 101};
+  req.out = out;
+  return req;
+}
+
+// The file reads back with the project's bed reader; noise with a seed is
+// the same on every call, another seed gives other noise, and its spread is
+// sigma in x and in y.
+TEST(ForwardTool, WritesABedFileWithReproducibleNoise) {
+  ExampleFolder folder("straight_ramp");
+  std::ostringstream out, err;
+  fq::tool::ForwardRequest req = levels_request("plain.txt");
+  ASSERT_EQ(fq::tool::forward(req, out, err), 0) << err.str();
+  EXPECT_EQ(err.str(), "");
+  const fq::BedFile plain = fq::read_bed_file("plain.txt");
+  ASSERT_EQ(plain.beds.size(), 3u);
+  EXPECT_EQ(plain.ngrowth, 0);
+  EXPECT_EQ(plain.beds[1].ident, "level2");
+  EXPECT_EQ(plain.beds[1].pts.size(), 101u);
+  // Hanging wall far behind the ramp moves rigidly up the ramp by the slip
+  // (the ramp's angle with the run's pi).
+  const double a = 30 * fq::Constants::pi / 180;
+  EXPECT_NEAR(plain.beds[0].pts[0].x, 500 * std::cos(a), 1e-9);
+  EXPECT_NEAR(plain.beds[0].pts[0].y, -1000 + 500 * std::sin(a), 1e-9);
+
+  req.noise = 3;
+  req.seed = 11;
+  req.out = "noisy_a.txt";
+  ASSERT_EQ(fq::tool::forward(req, out, err), 0);
+  req.out = "noisy_b.txt";
+  ASSERT_EQ(fq::tool::forward(req, out, err), 0);
+  req.seed = 12;
+  req.out = "noisy_c.txt";
+  ASSERT_EQ(fq::tool::forward(req, out, err), 0);
+  EXPECT_EQ(err.str(), "") << "a given seed is not printed";
+  EXPECT_EQ(read_file("noisy_a.txt"), read_file("noisy_b.txt"));
+  EXPECT_NE(read_file("noisy_a.txt"), read_file("noisy_c.txt"));
+  const fq::BedFile noisy = fq::read_bed_file("noisy_a.txt");
+  double sx = 0, sy = 0, mx = 0, my = 0;
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < 3; ++i)
+    for (std::size_t k = 0; k < 101; ++k) {
+      const double dx = noisy.beds[i].pts[k].x - plain.beds[i].pts[k].x;
+      const double dy = noisy.beds[i].pts[k].y - plain.beds[i].pts[k].y;
+      mx += dx, my += dy, sx += dx * dx, sy += dy * dy, ++n;
+    }
+  const double nn = static_cast<double>(n);
+  // 303 draws each: the sd of an sd estimate is about 4 %, of a mean 0.17.
+  EXPECT_NEAR(std::sqrt(sx / nn), 3.0, 0.5);
+  EXPECT_NEAR(std::sqrt(sy / nn), 3.0, 0.5);
+  EXPECT_NEAR(mx / nn, 0.0, 0.7);
+  EXPECT_NEAR(my / nn, 0.0, 0.7);
+  // Without a seed the one used is printed on standard error.
+  req.seed.reset();
+  std::ostringstream err2;
+  ASSERT_EQ(fq::tool::forward(req, out, err2), 0);
+  EXPECT_EQ(err2.str().rfind("foldquest: random seed ", 0), 0u) << err2.str();
+
+  // A bed file as input: the same beds give the same section, names kept.
+  fq::tool::ForwardRequest from_file = levels_request("again.txt");
+  write_file("flat.txt", "bed level1\n0 -1000\n40 -1000\nbed top\n0 -600\n40 -600\n");
+  from_file.beds_file = "flat.txt";
+  ASSERT_EQ(fq::tool::forward(from_file, out, err), 0);
+  const fq::BedFile again = fq::read_bed_file("again.txt");
+  ASSERT_EQ(again.beds.size(), 2u);
+  EXPECT_EQ(again.beds[1].ident, "top");
+  EXPECT_EQ(again.beds[0].pts[1].x, plain.beds[0].pts[1].x);
+  EXPECT_EQ(again.beds[1].pts[1].y, plain.beds[2].pts[1].y);
+}
+
+struct Status {
+  int status;
+  std::string err;
+};
+
+Status foldquest(const std::string& arguments) {
+  const std::string cmd = std::string("'") + FOLDQUEST_EXE + "' " + arguments + " </dev/null >out.txt 2>err.txt";
+  const int rc = std::system(cmd.c_str());
+  return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, read_file("err.txt")};
+}
+
+// Mistakes exit with 2 and name the argument, the file and line; a model
+// that fails and a file that cannot be written exit with 1; nothing is
+// written then.
+TEST(ForwardTool, RefusesBadInputAndReportsFailedModels) {
+  ExampleFolder folder("straight_ramp");
+  const std::string model = "model forward gridsearch.opt --params '2000 -400 500 30 30 2 1 200' ";
+  const std::string levels = "--levels '-1000 -600' --x '0 4000' ";
+  struct Case {
+    std::string args;
+    int status;
+    const char* says;
+  };
+  write_file("growth.txt", "bed a\n0 -1000\n10 -1000\n\ngrowth g1\n0 -500\n10 -500\n");
+  write_file("broken.txt", "bed a\n0 -1000\n10 minus\n");
+  for (const Case& c : std::vector<Case>{
+           {model + levels, 2, "--out FILE"},
+           {model + "--out o.txt", 2, "--beds FILE or --levels"},
+           {model + levels + "--beds growth.txt --out o.txt", 2, "--beds FILE or --levels"},
+           {model + "--levels '-1000 x' --x '0 1' --out o.txt", 2, "--levels: 'x' is not a number"},
+           {model + "--levels '-1000 nan' --x '0 1' --out o.txt", 2, "--levels: every value must be a finite"},
+           {model + "--levels -1000 --x '5 1' --out o.txt", 2, "X0 < X1"},
+           {model + "--levels -1000 --out o.txt", 2, "--x"},
+           {model + levels + "--spacing 0 --out o.txt", 2, "--spacing must be a positive number"},
+           {model + levels + "--spacing 1e-9 --out o.txt", 2, "points a bed"},
+           {model + levels + "--spacing 5000 --out o.txt", 2, "wider than the x range"},
+           {model + levels + "--points 1 --out o.txt", 2, "--points"},
+           {model + levels + "--noise -1 --out o.txt", 2, "--noise must be a non-negative"},
+           {model + levels + "--seed 3 --out o.txt", 2, "--seed goes with --noise"},
+           {model + levels + "--increment 0 --out o.txt", 2, "--increment must be a positive"},
+           {model + "--beds growth.txt --out o.txt", 2, "file 'growth.txt', line 5: a growth stratum"},
+           {model + "--beds broken.txt --out o.txt", 2, "file 'broken.txt', line 3"},
+           {model + "--beds missing.txt --out o.txt", 2, "missing.txt"},
+           {model + "--beds growth.txt --x '0 1' --out o.txt", 2, "--x goes with --levels"},
+           {"model forward gridsearch.opt --params '2000 -400 500' " + levels + "--out o.txt", 2,
+            "the run has 8 parameters; --params gives 3"},
+           {"model restore gridsearch.opt --params '2000 -400 500 30 30 2 1 200' --levels -1", 2,
+            "--levels belongs to model forward"},
+           {"model sideways gridsearch.opt --params 1", 2, "'restore' or 'forward'"},
+           // NaN slip: the kernels cannot move the beds.
+           {"model forward gridsearch.opt --params '2000 -400 nan 30 30 2 1 200' " + levels + "--out o.txt", 1,
+            "the model fails"},
+           {model + levels + "--out no_such_folder/o.txt", 1, "cannot write 'no_such_folder/o.txt'"},
+       }) {
+    const Status r = foldquest(c.args);
+    EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args << "\n" << r.err;
+    EXPECT_FALSE(fs::exists("o.txt")) << c.args;
+  }
+  // The kink-band fold refuses segments on both sides of the vertical.
+  ExampleFolder kink("kink_fold");
+  const Status r = foldquest("model forward gridsearch.opt --params '2000 -300 300 35 100 -900 120' " + levels +
+                             "--out o.txt");
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_FALSE(fs::exists("o.txt"));
 }
 
 // Chains for the straight ramp's mcmc.opt (8 parameters): AR(1) draws about
