@@ -159,22 +159,32 @@ def section_aspect(prefix):
 def moving_columns(rows, names):
     out = []
     for n in names:
-        vals = {r[n] for r in rows}
-        if len(vals) > 1:
+        first = rows[0][n] if rows else None
+        if any(r[n] != first for r in rows):
             out.append(n)
     return out
+
+
+# Points drawn per chain in a trace: evenly spaced draws, as many as the
+# picture has pixels across, not more (long chains would make pictures of
+# megabytes that look the same).  The histograms use every draw.
+MAX_TRACE_POINTS = 1500
 
 
 def draw_draws(fig, grid, rows):
     names = [c for c in rows[0].keys() if c not in ("chain", "step")]
     cols = moving_columns(rows, names)
     chains = sorted({r["chain"] for r in rows}, key=int)
+    per_chain = {c: [] for c in chains}
+    for r in rows:
+        per_chain[r["chain"]].append(r)
     for i, n in enumerate(cols):
         at = fig.add_subplot(grid[i, 0])
         ah = fig.add_subplot(grid[i, 1])
         for c in chains:
-            rc = [r for r in rows if r["chain"] == c]
-            at.plot([int(r["step"]) for r in rc], [num(r[n]) for r in rc], lw=0.5, label=f"chain {c}")
+            rc = per_chain[c]
+            thin = rc[::max(1, len(rc) // MAX_TRACE_POINTS)]
+            at.plot([int(r["step"]) for r in thin], [num(r[n]) for r in thin], lw=0.5, label=f"chain {c}")
             ah.hist([num(r[n]) for r in rc], bins=40, histtype="step", lw=0.8)
         at.set_ylabel(n, fontsize=7)
         at.tick_params(labelsize=6)
@@ -211,7 +221,9 @@ def pair_columns(rows, names, chosen):
 
 def draw_pairs(fig, grid, rows, cols, note):
     chains = sorted({r["chain"] for r in rows}, key=int)
-    per_chain = {c: [r for r in rows if r["chain"] == c] for c in chains}
+    per_chain = {c: [] for c in chains}
+    for r in rows:
+        per_chain[r["chain"]].append(r)
     colours = {c: f"C{k % 10}" for k, c in enumerate(chains)}
     n = len(cols)
     axes = {}
@@ -357,7 +369,31 @@ def main(argv=None):
     if args.title:
         fig.suptitle(args.title, fontsize=10)
     fig.savefig(args.out, format=fmt, dpi=120, bbox_inches="tight")
+    if fmt == "png":
+        shrink_png(args.out)
     return 0
+
+
+def shrink_png(path):
+    """Rewrites a PNG with a palette of 256 colours when that is smaller (a
+    picture of lines and points loses nothing visible; the traces of long
+    chains shrink to a third).  Left as it is without PIL (Debian:
+    python3-pil, which python3-matplotlib brings)."""
+    try:
+        import io
+        from PIL import Image
+    except ImportError:
+        return
+    try:
+        with Image.open(path) as im:
+            buf = io.BytesIO()
+            im.convert("RGB").quantize(colors=256).save(buf, format="PNG", optimize=True)
+        import os
+        if buf.tell() < os.path.getsize(path):
+            with open(path, "wb") as f:
+                f.write(buf.getvalue())
+    except OSError:
+        pass
 
 
 if __name__ == "__main__":
