@@ -2,7 +2,8 @@
 """Pictures of a foldquest run, from the CSV files its tools write.
 
     foldquest_plot.py --out FILE.png|FILE.svg [--section PREFIX]
-                      [--draws DRAWS.csv] [--profile PROFILE.csv] [--title TEXT]
+                      [--draws DRAWS.csv [--pairs NAMES]] [--profile PROFILE.csv]
+                      [--title TEXT]
 
 --section PREFIX   the files of `foldquest model restore --out PREFIX`:
                    PREFIX_points.csv, PREFIX_dips.csv, PREFIX_fault.csv and
@@ -12,7 +13,14 @@
                    and the fault points.
 --draws DRAWS.csv  the kept chain draws of `foldquest summary --draws`
                    (columns chain, step, score, then one per parameter): a
-                   trace and a histogram for every parameter that moves.
+                   trace and a histogram for every parameter that moves,
+                   then a pair plot: each pair of parameters as a scatter
+                   of the draws (one colour per chain), each parameter's
+                   histogram on the diagonal.
+--pairs NAMES      the parameters of the pair plot, comma-separated, or
+                   "none"; by default the first six that move (the score
+                   is left out; the draws
+                   of many parameters make a pair plot too small to read).
 --profile FILE     the misfit profiles of `foldquest summary --csv` on a grid
                    search or Monte Carlo run (columns parameter, unit, value,
                    best_score, models): the best score at each value.
@@ -151,22 +159,32 @@ def section_aspect(prefix):
 def moving_columns(rows, names):
     out = []
     for n in names:
-        vals = {r[n] for r in rows}
-        if len(vals) > 1:
+        first = rows[0][n] if rows else None
+        if any(r[n] != first for r in rows):
             out.append(n)
     return out
+
+
+# Points drawn per chain in a trace: evenly spaced draws, as many as the
+# picture has pixels across, not more (long chains would make pictures of
+# megabytes that look the same).  The histograms use every draw.
+MAX_TRACE_POINTS = 1500
 
 
 def draw_draws(fig, grid, rows):
     names = [c for c in rows[0].keys() if c not in ("chain", "step")]
     cols = moving_columns(rows, names)
     chains = sorted({r["chain"] for r in rows}, key=int)
+    per_chain = {c: [] for c in chains}
+    for r in rows:
+        per_chain[r["chain"]].append(r)
     for i, n in enumerate(cols):
         at = fig.add_subplot(grid[i, 0])
         ah = fig.add_subplot(grid[i, 1])
         for c in chains:
-            rc = [r for r in rows if r["chain"] == c]
-            at.plot([int(r["step"]) for r in rc], [num(r[n]) for r in rc], lw=0.5, label=f"chain {c}")
+            rc = per_chain[c]
+            thin = rc[::max(1, len(rc) // MAX_TRACE_POINTS)]
+            at.plot([int(r["step"]) for r in thin], [num(r[n]) for r in thin], lw=0.5, label=f"chain {c}")
             ah.hist([num(r[n]) for r in rc], bins=40, histtype="step", lw=0.8)
         at.set_ylabel(n, fontsize=7)
         at.tick_params(labelsize=6)
@@ -177,6 +195,73 @@ def draw_draws(fig, grid, rows):
             if len(chains) > 1:
                 at.legend(fontsize=5)
     return len(cols)
+
+
+# Parameters in the pair plot when none are named, and points drawn per
+# chain in each scatter (evenly spaced draws: enough to show the shape of
+# the cloud, few enough to keep an SVG small).
+DEFAULT_PAIRS = 6
+MAX_SCATTER_POINTS = 1500
+
+
+def pair_columns(rows, names, chosen):
+    """The pair plot's parameters: `chosen` (comma-separated names, or
+    "none"), else the first DEFAULT_PAIRS that move.  Raises ValueError for
+    a name that is not a column of the draws."""
+    if chosen is not None:
+        if chosen.strip().lower() == "none":
+            return []
+        cols = [c.strip() for c in chosen.split(",") if c.strip()]
+        for c in cols:
+            if c not in names:
+                raise ValueError(f"--pairs: no parameter '{c}' in the draws (they have: {', '.join(names)})")
+        return cols
+    return [c for c in moving_columns(rows, names) if c != "score"][:DEFAULT_PAIRS]
+
+
+def draw_pairs(fig, grid, rows, cols, note):
+    chains = sorted({r["chain"] for r in rows}, key=int)
+    per_chain = {c: [] for c in chains}
+    for r in rows:
+        per_chain[r["chain"]].append(r)
+    colours = {c: f"C{k % 10}" for k, c in enumerate(chains)}
+    n = len(cols)
+    axes = {}
+    for i in range(n):
+        for j in range(i + 1):
+            ax = fig.add_subplot(grid[i, j])
+            axes[(i, j)] = ax
+            for c in chains:
+                rc = per_chain[c]
+                if i == j:
+                    ax.hist([num(r[cols[i]]) for r in rc], bins=30, histtype="step", lw=0.8, color=colours[c])
+                else:
+                    stride = max(1, len(rc) // MAX_SCATTER_POINTS)
+                    thin = rc[::stride]
+                    ax.scatter([num(r[cols[j]]) for r in thin], [num(r[cols[i]]) for r in thin], s=1.5,
+                               alpha=0.4, color=colours[c], linewidths=0, rasterized=True)
+            ax.tick_params(labelsize=5)
+            if i == n - 1:
+                ax.set_xlabel(cols[j], fontsize=6)
+            else:
+                ax.tick_params(labelbottom=False)
+            if j == 0 and i > 0:
+                ax.set_ylabel(cols[i], fontsize=6)
+            if i == j:
+                ax.set_yticks([])
+            elif j > 0:
+                ax.tick_params(labelleft=False)
+    # Each column shares the x range of its histogram, each row the y range
+    # of the column of the same parameter, so the panels line up.
+    for i in range(n):
+        for j in range(i):
+            axes[(i, j)].set_xlim(axes[(j, j)].get_xlim())
+            axes[(i, j)].set_ylim(axes[(i, i)].get_xlim())
+    top = fig.add_subplot(grid[0, n - 1]) if n > 1 else None
+    if top is not None:
+        top.axis("off")
+        top.text(1.0, 1.0, "pair plot (kept draws)" + (f"\n{note}" if note else ""), ha="right", va="top",
+                 fontsize=7, transform=top.transAxes)
 
 
 def draw_profile(fig, grid, rows):
@@ -200,6 +285,8 @@ def main(argv=None):
     ap.add_argument("--out", required=True, help="the picture: FILE.png or FILE.svg")
     ap.add_argument("--section", help="prefix of the restored-section CSV files")
     ap.add_argument("--draws", help="chain draws CSV (foldquest summary --draws)")
+    ap.add_argument("--pairs", help="parameters of the pair plot, comma-separated, or none "
+                    f"(default: the first {DEFAULT_PAIRS} that move)")
     ap.add_argument("--profile", help="misfit-profile CSV (foldquest summary --csv on a grid run)")
     ap.add_argument("--title", default="", help="a title over the picture")
     args = ap.parse_args(argv)
@@ -224,7 +311,22 @@ def main(argv=None):
     except OSError as e:
         print(f"foldquest_plot: {e}", file=sys.stderr)
         return 2
-    nd = len(moving_columns(draws, [c for c in draws[0].keys() if c not in ("chain", "step")])) if draws else 0
+    draw_names = [c for c in draws[0].keys() if c not in ("chain", "step")] if draws else []
+    nd = len(moving_columns(draws, draw_names)) if draws else 0
+    pairs = []
+    pair_note = ""
+    if draws:
+        try:
+            pairs = pair_columns(draws, draw_names, args.pairs)
+        except ValueError as e:
+            print(f"foldquest_plot: {e}", file=sys.stderr)
+            return 2
+        if len(pairs) < 2:
+            pairs = []
+        else:
+            nmoving = len([c for c in moving_columns(draws, draw_names) if c != "score"])
+            if args.pairs is None and nmoving > len(pairs):
+                pair_note = f"the first {len(pairs)} of {nmoving} moving parameters (--pairs to choose)"
     params = []
     for r in profile:
         if r["parameter"] not in params:
@@ -243,7 +345,8 @@ def main(argv=None):
         except (OSError, KeyError) as e:
             print(f"foldquest_plot: cannot read the CSV files: {e}", file=sys.stderr)
             return 2
-    ratios = ([section_height] if args.section else []) + [2.0] * rows_below
+    pair_height = min(1.6 * len(pairs), width) if pairs else 0.0
+    ratios = ([section_height] if args.section else []) + [2.0] * rows_below + ([pair_height] if pairs else [])
     fig = plt.figure(figsize=(width, sum(ratios) + 1.0))
     grid = GridSpec(len(ratios), 2, figure=fig, height_ratios=ratios, hspace=0.5, wspace=0.3)
     try:
@@ -252,18 +355,45 @@ def main(argv=None):
             draw_section(fig.add_subplot(grid[0, :]), args.section)
             first = 1
         if rows_below:
-            below = grid[first:, :].subgridspec(rows_below, 2, hspace=0.5, wspace=0.3)
+            below = grid[first:first + rows_below, :].subgridspec(rows_below, 2, hspace=0.5, wspace=0.3)
             if draws:
                 draw_draws(fig, below, draws)
             else:
                 draw_profile(fig, below, profile)
+        if pairs:
+            square = grid[first + rows_below, :].subgridspec(len(pairs), len(pairs), hspace=0.1, wspace=0.1)
+            draw_pairs(fig, square, draws, pairs, pair_note)
     except (OSError, KeyError) as e:
         print(f"foldquest_plot: cannot read the CSV files: {e}", file=sys.stderr)
         return 2
     if args.title:
         fig.suptitle(args.title, fontsize=10)
     fig.savefig(args.out, format=fmt, dpi=120, bbox_inches="tight")
+    if fmt == "png":
+        shrink_png(args.out)
     return 0
+
+
+def shrink_png(path):
+    """Rewrites a PNG with a palette of 256 colours when that is smaller (a
+    picture of lines and points loses nothing visible; the traces of long
+    chains shrink to a third).  Left as it is without PIL (Debian:
+    python3-pil, which python3-matplotlib brings)."""
+    try:
+        import io
+        from PIL import Image
+    except ImportError:
+        return
+    try:
+        with Image.open(path) as im:
+            buf = io.BytesIO()
+            im.convert("RGB").quantize(colors=256).save(buf, format="PNG", optimize=True)
+        import os
+        if buf.tell() < os.path.getsize(path):
+            with open(path, "wb") as f:
+                f.write(buf.getvalue())
+    except OSError:
+        pass
 
 
 if __name__ == "__main__":

@@ -32,20 +32,22 @@ constexpr std::array<OptionSpec, 12> kModelOptions{{
     {"seed", 's', true, "N"},
 }};
 
-constexpr std::array<OptionSpec, 4> kSummaryOptions{{
+constexpr std::array<OptionSpec, 5> kSummaryOptions{{
     {"burn", 0, true, "N"},
     {"burn-frac", 0, true, "F"},
     {"csv", 0, true, "FILE"},
     {"draws", 0, true, "FILE"},
+    {"top", 0, true, "N"},
 }};
 
-constexpr std::array<OptionSpec, 6> kPlotOptions{{
+constexpr std::array<OptionSpec, 7> kPlotOptions{{
     {"out", 'o', true, "FILE"},
     {"params", 'p', true, "\"V1 V2 ...\""},
     {"best", 'b', false, ""},
     {"row", 'n', true, "N"},
     {"burn", 0, true, "N"},
     {"burn-frac", 0, true, "F"},
+    {"pairs", 0, true, "NAMES"},
 }};
 
 const std::array<Command, 4> kCommands{{

@@ -177,6 +177,7 @@ int summary_command(const Args& args) {
   burn_options(args, req.burn, req.burn_frac);
   if (const auto c = args.value("csv")) req.csv = *c;
   if (const auto d = args.value("draws")) req.draws = *d;
+  req.top = static_cast<std::size_t>(args.integer("top", 1, 1, 1000000));
   return tool::summary(req, std::cout, std::cerr);
 }
 
@@ -189,6 +190,17 @@ int plot_command(const Args& args) {
   req.out = *out;
   req.model = model_choice(args, false);
   burn_options(args, req.burn, req.burn_frac);
+  if (const auto p = args.value("pairs")) {
+    std::size_t start = 0;
+    for (;;) {
+      const auto comma = p->find(',', start);
+      std::string name = p->substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+      if (!name.empty()) req.pairs.push_back(std::move(name));
+      if (comma == std::string::npos) break;
+      start = comma + 1;
+    }
+    if (req.pairs.empty()) throw UsageError("--pairs needs parameter names (tip_x,tip_y,...) or none");
+  }
   return tool::plot(req, std::cout, std::cerr);
 }
 

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include <stdexcept>
 
 #include "foldquest/driver/load_run.hpp"
+#include "foldquest/driver/param_names.hpp"
 #include "foldquest/report/temp_dir.hpp"
 #include "foldquest/driver/tool_summary.hpp"
 #include "foldquest/report/diagnostics.hpp"
@@ -60,6 +62,22 @@ bool ends_with(const std::string& s, const std::string& tail) {
   return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
+// The names of --pairs as the script takes them (comma-separated); throws
+// std::invalid_argument for a name the run has no parameter of.
+std::string checked_pairs(const std::vector<std::string>& pairs, const std::vector<ParamName>& names) {
+  if (pairs.size() == 1 && pairs[0] == "none") return "none";
+  std::string list;
+  for (const auto& p : pairs) {
+    if (p != "score" && std::none_of(names.begin(), names.end(), [&](const ParamName& n) { return n.name == p; })) {
+      std::string known;
+      for (const auto& n : names) known += (known.empty() ? "" : ",") + n.name;
+      throw std::invalid_argument("--pairs: the run has no parameter '" + p + "' (its parameters: " + known + ")");
+    }
+    list += (list.empty() ? "" : ",") + p;
+  }
+  return list;
+}
+
 }  // namespace
 
 std::string plot_script_path() {
@@ -88,6 +106,7 @@ int plot(const PlotRequest& req, std::ostream& out, std::ostream& err) {
   try {
     const LoadedRun run = load_run(req.options);
     const RunState& st = run.state;
+    const std::string pair_list = checked_pairs(req.pairs, param_names(st));
     const std::vector<std::string> files = req.results.empty() ? std::vector<std::string>{run.results_name}
                                                                : req.results;
 
@@ -151,6 +170,10 @@ int plot(const PlotRequest& req, std::ostream& out, std::ostream& err) {
     if (!section_only) {
       argv.push_back(chains ? "--draws" : "--profile");
       argv.push_back(extra);
+    }
+    if (!req.pairs.empty() && chains) {
+      argv.push_back("--pairs");
+      argv.push_back(pair_list);
     }
     argv.push_back("--title");
     argv.push_back(req.options + ": " + described);

@@ -21,6 +21,9 @@ struct PlotRequest {
   ModelChoice model;                 // nothing given: the best model of the results
   std::int64_t burn = 0;             // chains, as for summary
   double burn_frac = -1;
+  // Chains: the parameters of the pair plot, by name ("none": no pair
+  // plot); empty: the first six that move.
+  std::vector<std::string> pairs;
 };
 
 // The script runs under $FOLDQUEST_PYTHON when set, else python3 of the

@@ -49,11 +49,21 @@ const char* score_name(int resulttype) {
 
 bool is_free(const Parameters& p, std::size_t j) { return p.mins[j] != p.maxs[j]; }
 
-void print_model(std::ostream& out, const std::vector<ParamName>& names, std::span<const double> params) {
-  std::vector<std::vector<std::string>> rows;
-  for (std::size_t j = 0; j < params.size() && j < names.size(); ++j)
-    rows.push_back({"  " + names[j].name, exact(params[j]), names[j].unit});
-  out << table(rows);
+// One model's parameters with the ranges of the parameter file (lower
+// bound, upper bound, and the step: the grid step, or the proposal step of
+// the Markov chains).  Then the parameter line: the values as `foldquest
+// model restore --params` and `foldquest plot --params` take them.
+void print_model(std::ostream& out, const std::vector<ParamName>& names, const Parameters& p,
+                 std::span<const double> params) {
+  std::vector<std::vector<std::string>> rows{{"  parameter", "value", "unit", "lower", "upper", "step"}};
+  std::string line;
+  for (std::size_t j = 0; j < params.size() && j < names.size(); ++j) {
+    const bool ranged = j < p.mins.size() && j < p.maxs.size() && j < p.steps.size();
+    rows.push_back({"  " + names[j].name, exact(params[j]), names[j].unit, ranged ? exact(p.mins[j]) : "",
+                    ranged ? exact(p.maxs[j]) : "", ranged ? exact(p.steps[j]) : ""});
+    line += (line.empty() ? "" : " ") + exact(params[j]);
+  }
+  out << table(rows) << "  parameter line: " << line << "\n";
 }
 
 bool write_file(const std::string& path, const std::string& text, std::ostream& err) {
@@ -114,11 +124,13 @@ int grid_summary(const LoadedRun& run, const SummaryRequest& req, const std::vec
     err << "foldquest summary: no model in " << path << " could be evaluated\n";
     return 1;
   }
-  const auto b = static_cast<std::size_t>(best);
-  out << "\nbest model: " << (f.grid ? "grid model " : "line ") << b + 1 << ", score " << exact(f.scores[b]) << "\n";
-  {
+  const auto top = results::top_indices(f, goal, req.top);
+  for (std::size_t r = 0; r < top.size(); ++r) {
+    const std::size_t b = top[r];
+    out << "\n" << (r == 0 ? std::string("best model") : "rank " + std::to_string(r + 1)) << ": "
+        << (f.grid ? "grid model " : "line ") << b + 1 << ", score " << exact(f.scores[b]) << "\n";
     const auto bp = params_of(b);
-    print_model(out, names, std::vector<double>(bp.begin(), bp.end()));
+    print_model(out, names, p, std::vector<double>(bp.begin(), bp.end()));
   }
 
   // Misfit profiles: the best score at each grid value of each free parameter.
@@ -229,25 +241,35 @@ int chain_summary(const LoadedRun& run, const SummaryRequest& req, const std::ve
   }
   out << "\n";
 
-  // The best model over all chains (the whole chains, burn-in included).
-  std::size_t best_c = 0, best_i = 0;
-  bool any = false;
+  // The best models over all chains (the whole chains, burn-in included):
+  // each chain's best, merged in score order (of equal scores the earlier
+  // chain first), each state once.
+  struct Pick {
+    std::size_t c, i;
+  };
+  std::vector<Pick> picks;
   for (std::size_t c = 0; c < files.size(); ++c)
-    for (std::size_t i = 0; i < files[c].size(); ++i)
-      if (!results::failed_score(files[c].scores[i], goal) &&
-          (!any || results::better(files[c].scores[i], files[best_c].scores[best_i], goal))) {
-        best_c = c;
-        best_i = i;
-        any = true;
-      }
-  if (any) {
-    out << "\nbest model: chain " << best_c + 1 << ", step " << best_i + 1 << ", score "
-        << exact(files[best_c].scores[best_i]) << "\n";
-    const auto bp = files[best_c].params(best_i);
-    print_model(out, names, std::vector<double>(bp.begin(), bp.end()));
-  } else {
-    out << "\nno model in the chains could be evaluated\n";
+    for (std::size_t i : results::top_indices(files[c], goal, req.top)) picks.push_back({c, i});
+  auto score_of = [&](const Pick& k) { return files[k.c].scores[k.i]; };
+  std::stable_sort(picks.begin(), picks.end(),
+                   [&](const Pick& a, const Pick& b) { return results::better(score_of(a), score_of(b), goal); });
+  std::vector<Pick> best;
+  for (const Pick& k : picks) {
+    if (best.size() == req.top) break;
+    const auto pk = files[k.c].params(k.i);
+    const bool repeat = std::any_of(best.begin(), best.end(), [&](const Pick& b) {
+      const auto pb = files[b.c].params(b.i);
+      return score_of(b) == score_of(k) && std::equal(pk.begin(), pk.end(), pb.begin(), pb.end());
+    });
+    if (!repeat) best.push_back(k);
   }
+  for (std::size_t r = 0; r < best.size(); ++r) {
+    out << "\n" << (r == 0 ? std::string("best model") : "rank " + std::to_string(r + 1)) << ": chain "
+        << best[r].c + 1 << ", step " << best[r].i + 1 << ", score " << exact(score_of(best[r])) << "\n";
+    const auto bp = files[best[r].c].params(best[r].i);
+    print_model(out, names, p, std::vector<double>(bp.begin(), bp.end()));
+  }
+  if (best.empty()) out << "\nno model in the chains could be evaluated\n";
 
   // Diagnostics per free parameter and for the score.
   std::vector<std::size_t> free;

@@ -26,6 +26,7 @@ struct SummaryRequest {
   double burn_frac = -1;             // or this fraction of each chain (when >= 0)
   std::string csv;                   // the table as CSV (empty: none)
   std::string draws;                 // chains: the kept draws as CSV (empty: none)
+  std::size_t top = 1;               // the best models listed (each once)
 };
 
 // Prints the summary on `out`; problems with the files go to `err`.

@@ -1,5 +1,6 @@
 #include "foldquest/report/results_file.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <string_view>
@@ -88,12 +89,32 @@ ResultsFile read_results(const std::string& path, std::size_t nparams) {
   return f;
 }
 
+std::vector<std::size_t> top_indices(const ResultsFile& f, Goal goal, std::size_t top) {
+  std::vector<std::size_t> kept;  // best first
+  if (top == 0) return kept;
+  auto same_model = [&](std::size_t a, std::size_t b) {
+    if (f.grid) return false;  // every line of a grid file is its own model
+    const auto pa = f.params(a), pb = f.params(b);
+    return std::equal(pa.begin(), pa.end(), pb.begin(), pb.end());
+  };
+  for (std::size_t i = 0; i < f.size(); ++i) {
+    const double s = f.scores[i];
+    if (failed_score(s, goal)) continue;
+    if (kept.size() == top && !better(s, f.scores[kept.back()], goal)) continue;
+    // After every kept model at least as good: ties keep file order.
+    const auto pos = std::find_if(kept.begin(), kept.end(), [&](std::size_t k) { return better(s, f.scores[k], goal); });
+    // A repeat of a kept model scores the same and sits among its ties (a
+    // repeat of one pushed out can no longer get in).
+    if (std::any_of(kept.begin(), pos, [&](std::size_t k) { return f.scores[k] == s && same_model(k, i); })) continue;
+    kept.insert(pos, i);
+    if (kept.size() > top) kept.pop_back();
+  }
+  return kept;
+}
+
 std::int64_t best_index(const ResultsFile& f, Goal goal) {
-  std::int64_t best = -1;
-  for (std::size_t i = 0; i < f.scores.size(); ++i)
-    if (best < 0 ? !failed_score(f.scores[i], goal) : better(f.scores[i], f.scores[static_cast<std::size_t>(best)], goal))
-      best = static_cast<std::int64_t>(i);
-  return best;
+  const auto best = top_indices(f, goal, 1);
+  return best.empty() ? -1 : static_cast<std::int64_t>(best[0]);
 }
 
 }  // namespace fq::results

@@ -58,8 +58,17 @@ struct ResultsFile {
 // that many parameters.  Throws ResultsError.
 ResultsFile read_results(const std::string& path, std::size_t nparams);
 
-// The 0-based index of the best model, or -1 when every model failed (of
-// equal best scores the first wins).
+// The 0-based indices of the `top` best models, best first; of equal scores
+// the earlier line comes first, and failed models are never taken.  Each
+// model is listed once: a record repeating the parameters and score of one
+// already listed is passed over (a chain repeats its state at every
+// rejected step; grid Monte Carlo draws with repetition).  Empty when every
+// model failed.  `foldquest summary` and foldquest-best both take their
+// best models from here.
+std::vector<std::size_t> top_indices(const ResultsFile& f, Goal goal, std::size_t top);
+
+// The 0-based index of the best model (the first of top_indices), or -1
+// when every model failed.
 std::int64_t best_index(const ResultsFile& f, Goal goal);
 
 }  // namespace fq::results

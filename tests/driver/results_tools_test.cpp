@@ -431,9 +431,19 @@ TEST(SummaryTool, ChainDiagnosticsTableCsvAndWarnings) {
   req.burn_frac = 0.5;
   req.csv = "summary.csv";
   req.draws = "draws.csv";
+  req.top = 3;
   std::ostringstream out, err;
   ASSERT_EQ(fq::tool::summary(req, out, err), 0) << err.str();
   const std::string text = out.str();
+  // The three best states over the chains, each once (a rejected step
+  // repeats the state before it: every fourth line here).
+  std::vector<std::string> lines;
+  for (auto at = text.find("parameter line: "); at != std::string::npos; at = text.find("parameter line: ", at + 1))
+    lines.push_back(text.substr(at, text.find('\n', at) - at));
+  ASSERT_EQ(lines.size(), 3u) << text;
+  EXPECT_NE(lines[0], lines[1]);
+  EXPECT_NE(lines[1], lines[2]);
+  EXPECT_NE(text.find("\nrank 3: chain "), std::string::npos) << text;
   EXPECT_NE(text.find("\nparameter "), std::string::npos) << text;
   EXPECT_NE(text.find("  mean "), std::string::npos) << text;
   EXPECT_NE(text.find("  ess_bulk  ess_tail  r_hat\n"), std::string::npos) << text;
@@ -494,9 +504,17 @@ TEST(SummaryTool, GridProfilesHoldTheBestScorePerValue) {
   fq::tool::SummaryRequest req;
   req.options = "small.opt";
   req.csv = "profile.csv";
+  req.top = 2;
   std::ostringstream out, err;
   ASSERT_EQ(fq::tool::summary(req, out, err), 0) << err.str();
+  // The best model, the true one, with the parameter file's ranges and as
+  // a parameter line; then the next best.
   EXPECT_NE(out.str().find("best model: grid model 14,"), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("unit  lower  upper  step\n  tip_x                  2000   length   1950   2050    50\n"),
+            std::string::npos)
+      << out.str();
+  EXPECT_NE(out.str().find("  parameter line: 2000 -400 500 30 30 2 1 200\n\nrank 2: grid model "), std::string::npos)
+      << out.str();
   const std::string csv = read_file("profile.csv");
   EXPECT_EQ(csv.substr(0, csv.find('\n')), "parameter,unit,value,best_score,models");
   // Three free parameters, three values each, nine models at every value.
@@ -549,6 +567,31 @@ TEST(PlotTool, ChainsAndRefusedNames) {
   std::ostringstream out2, err2;
   ASSERT_EQ(fq::tool::plot(req, out2, err2), 0) << err2.str();
   EXPECT_GT(fs::file_size("chains.png"), 10000u);
+
+  // The pair plot: by default the first six moving parameters (of eight:
+  // the picture says so); matplotlib writes each text of an SVG as a
+  // comment too, so the axis names show which pairs were drawn.
+  req.out = "chains.svg";
+  std::ostringstream out3, err3;
+  ASSERT_EQ(fq::tool::plot(req, out3, err3), 0) << err3.str();
+  std::string svg = read_file("chains.svg");
+  EXPECT_NE(svg.find("pair plot (kept draws)"), std::string::npos);
+  EXPECT_NE(svg.find("the first 6 of 8 moving parameters"), std::string::npos);
+  req.pairs = {"slip", "growth_slip[growth1]"};
+  std::ostringstream out4, err4;
+  ASSERT_EQ(fq::tool::plot(req, out4, err4), 0) << err4.str();
+  svg = read_file("chains.svg");
+  EXPECT_NE(svg.find("pair plot (kept draws)"), std::string::npos);
+  EXPECT_EQ(svg.find("moving parameters"), std::string::npos);
+  req.pairs = {"none"};
+  std::ostringstream out5, err5;
+  ASSERT_EQ(fq::tool::plot(req, out5, err5), 0) << err5.str();
+  EXPECT_EQ(read_file("chains.svg").find("pair plot"), std::string::npos);
+  // A name the run does not have is a mistake in the input, named.
+  req.pairs = {"tip_x", "tipx"};
+  std::ostringstream out6, err6;
+  EXPECT_EQ(fq::tool::plot(req, out6, err6), 2);
+  EXPECT_NE(err6.str().find("no parameter 'tipx'"), std::string::npos) << err6.str();
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The shipped straight-ramp example: its data files are what the generator
 // makes, its grid search finds the model the data were made with, every
-// options file runs foldquest to the end, and the best-model finder that
-// the demo uses reads both kinds of results files correctly.
+// options file runs foldquest to the end, and foldquest-best, which the
+// demo uses, reads both kinds of results files correctly.
 #include <sys/wait.h>
 
 #include <cmath>
@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "examples/tools/best_model.hpp"
+#include "foldquest/report/results_file.hpp"
 #include "foldquest/report/temp_dir.hpp"
 #include "examples/tools/straight_ramp_data.hpp"
 
@@ -43,11 +43,46 @@ std::vector<std::string> lines_of(const fs::path& p) {
   return out;
 }
 
+// The words of a line.
+std::vector<std::string> words_of(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> out;
+  for (std::string w; in >> w;) out.push_back(w);
+  return out;
+}
+
 // The first word of the line that the options file marks with `comment`.
 std::string answer_marked(const fs::path& opt, const std::string& comment) {
   for (const auto& l : lines_of(opt))
-    if (l.find(comment) != std::string::npos) return std::string(fqbest::split_values(l).at(0));
+    if (l.find(comment) != std::string::npos) return words_of(l).at(0);
   return {};
+}
+
+// Runs foldquest-best with `args` in `dir`; its exit status, with standard
+// output in `out` and standard error in `err`.
+int run_best(const fs::path& dir, const std::string& args, std::string& out, std::string& err) {
+  const std::string cmd = "cd '" + dir.string() + "' && '" FOLDQUEST_BEST_EXE "' " + args + " > best.out 2> best.err";
+  const int rc = std::system(cmd.c_str());
+  out = read_file(dir / "best.out");
+  err = read_file(dir / "best.err");
+  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+// The value column of the listing after `heading` (a line beginning with
+// it), one entry per parameter line: "  NAME  VALUE [LOWER UPPER STEP]".
+std::vector<std::string> listed_values(const std::string& out, const std::string& heading) {
+  std::vector<std::string> values;
+  std::istringstream in(out.substr(out.find("\n" + heading) + 1));
+  std::string line;
+  std::getline(in, line);  // the heading
+  std::getline(in, line);  // the column names
+  while (std::getline(in, line) && !line.empty()) {
+    std::istringstream words(line);
+    std::string name, value;
+    words >> name >> value;
+    values.push_back(value);
+  }
+  return values;
 }
 
 // A scratch folder, removed afterwards.
@@ -99,31 +134,34 @@ TEST_F(StraightRampExample, DataFilesAreTheGeneratorsOutput) {
 
 TEST_F(StraightRampExample, GridSearchFindsTheTrueModelWithinOneGridStep) {
   ASSERT_EQ(run_foldquest("gridsearch.opt"), 0) << transcript("gridsearch.opt");
-  const fs::path params = dir_.path() / answer_marked(src_ / "gridsearch.opt", "parameter file");
-  const fs::path results = dir_.path() / answer_marked(src_ / "gridsearch.opt", "results file");
-  const auto pf = fqbest::read_param_file(params.string());
-  ASSERT_EQ(pf.nparams(), kTrueModel.size());
+  const std::string params = answer_marked(src_ / "gridsearch.opt", "parameter file");
+  const std::string results = answer_marked(src_ / "gridsearch.opt", "results file");
 
-  // The grid holds the true model (off the grid's middle, see the README,
-  // so that a numbering read backwards would not land on it).
-  for (std::size_t j = 0; j < pf.nparams(); ++j) {
-    EXPECT_LE(pf.mins[j], kTrueModel[j]) << "parameter " << j + 1;
-    EXPECT_GE(pf.maxs[j], kTrueModel[j]) << "parameter " << j + 1;
-  }
+  // The best model, as the demo finds it (foldquest-best, result type 2 of
+  // the example: a log-probability, the highest is best), and as `foldquest
+  // summary` finds it from the options file: the same model, and one grid
+  // step from the true model at most.  The grid holds the true model off
+  // its middle (see the README), so a numbering read backwards would miss.
+  std::string out, err;
+  ASSERT_EQ(run_best(dir_.path(), "--result-type 2 --params " + params + " " + results, out, err), 0) << err;
+  EXPECT_NE(out.find("grid search, 21875 of 21875 grid models"), std::string::npos) << out;
+  EXPECT_NE(out.find("failed models:  0\n"), std::string::npos) << out;
+  const std::string cmd = "cd '" + dir_.path().string() + "' && '" FOLDQUEST_EXE "' summary gridsearch.opt > summary.out";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  const std::string summary = read_file(dir_.path() / "summary.out");
+  const auto at = summary.find("parameter line: ");
+  ASSERT_NE(at, std::string::npos) << summary;
+  const auto line = words_of(summary.substr(at + 16, summary.find('\n', at) - at - 16));
+  EXPECT_EQ(line, listed_values(out, "best model:"));
 
-  // Result type 2 of the example: a log-probability, the highest is best.
-  const auto sum = fqbest::best_models(results.string(), fqbest::Goal::highest, &pf);
-  EXPECT_TRUE(sum.grid);
-  EXPECT_EQ(sum.nlines, fqbest::grid_size(pf));
-  EXPECT_EQ(sum.nfailed, 0);
-  ASSERT_EQ(sum.best.size(), 1u);
-  const auto& best = sum.best[0].params;
-  ASSERT_EQ(best.size(), kTrueModel.size());
-  for (std::size_t j = 0; j < best.size(); ++j) {
+  ASSERT_EQ(line.size(), kTrueModel.size());
+  const auto ranges = lines_of(dir_.path() / params);
+  for (std::size_t j = 0; j < line.size(); ++j) {
     // One grid step, plus a relative 1e-9 for the grid values' rounding
     // (k * step + min).
-    const double tol = pf.steps[j] + 1e-9 * (std::abs(kTrueModel[j]) + 1);
-    EXPECT_LE(std::abs(best[j] - kTrueModel[j]), tol) << "parameter " << j + 1 << ": best " << best[j];
+    const double step = std::stod(words_of(ranges.at(j)).at(2));
+    const double tol = step + 1e-9 * (std::abs(kTrueModel[j]) + 1);
+    EXPECT_LE(std::abs(std::stod(line[j]) - kTrueModel[j]), tol) << "parameter " << j + 1 << ": best " << line[j];
   }
 }
 
@@ -138,9 +176,9 @@ TEST_F(StraightRampExample, EveryOptionsFileRunsToTheEnd) {
     auto lines = lines_of(grid);
     ASSERT_GE(lines.size(), 2u);
     for (std::size_t i = 0; i < 2; ++i) {
-      const auto v = fqbest::split_values(lines[i]);
+      const auto v = words_of(lines[i]);
       ASSERT_GE(v.size(), 3u);
-      lines[i] = std::string(v[0]) + " " + std::string(v[0]) + " " + std::string(v[2]);
+      lines[i] = v[0] + " " + v[0] + " " + v[2];
     }
     std::ofstream out(grid);
     for (const auto& l : lines) out << l << "\n";
@@ -169,27 +207,25 @@ TEST_F(StraightRampExample, EveryOptionsFileRunsToTheEnd) {
     if (has_nmodels) {
       // Monte Carlo and chains: one line of score and parameters per model.
       ASSERT_EQ(results.size(), static_cast<std::size_t>(kFewModels));
-      EXPECT_EQ(fqbest::split_values(results.front()).size(), kTrueModel.size() + 1);
+      EXPECT_EQ(words_of(results.front()).size(), kTrueModel.size() + 1);
     } else {
-      // Grid search: one score per grid model.
-      const auto pf = fqbest::read_param_file((dir_.path() / answer_marked(e.path(), "parameter file")).string());
-      EXPECT_EQ(static_cast<std::int64_t>(results.size()), fqbest::grid_size(pf));
+      // Grid search: one score per grid model, as many as it said it would run.
+      const std::string said = std::to_string(results.size()) + " models will be run.";
+      EXPECT_NE(read_file(dir_.path() / (opt + ".out")).find(said), std::string::npos) << transcript(opt);
     }
   }
   // Grid search (two), grid Monte Carlo, normal Monte Carlo, Metropolis-Hastings.
   EXPECT_GE(nopts, 5);
 }
 
-// ---- The best-model finder on small files with known answers ----------------
+// ---- foldquest-best, the older name of the summary's best model -------------
 
-class BestModel : public ::testing::Test {
+class BestTool : public ::testing::Test {
  protected:
-  std::string write(const std::string& name, const std::string& text) {
-    const auto p = dir_.path() / name;
-    std::ofstream(p) << text;
-    return p.string();
-  }
+  void write(const std::string& name, const std::string& text) { std::ofstream(dir_.path() / name) << text; }
+  int best(const std::string& args) { return run_best(dir_.path(), args, out_, err_); }
   TempDir dir_;
+  std::string out_, err_;
 };
 
 // Two parameters, 0..10 step 5 and 0..1 step 0.5: 3 x 3 models, the first
@@ -200,86 +236,92 @@ constexpr const char* kParams3x3 =
     "1          sense\n"
     "0.5        increment\n";
 
-TEST_F(BestModel, GridScoresMapToTheGridNumbering) {
-  const auto pf = fqbest::read_param_file(write("p.txt", kParams3x3));
-  ASSERT_EQ(pf.nparams(), 2u);
-  EXPECT_EQ(pf.sense, 1);
-  EXPECT_EQ(pf.increment, 0.5);
-  EXPECT_EQ(fqbest::grid_size(pf), 9);
-  const std::string res = write("r.txt", " -5.0\n -4.0\n NaN\n -3.0\n -6.0\n -1.0\n -9.0\n -2.0\n -3.4028234663852886E+038\n");
+TEST_F(BestTool, GridScoresMapToTheGridNumbering) {
+  write("p.txt", kParams3x3);
+  write("r.txt", " -5.0\n -4.0\n NaN\n -3.0\n -6.0\n -1.0\n -9.0\n -2.0\n -3.4028234663852886E+038\n");
 
-  // Highest: model 6.  The failure value and NaN are failed models.
-  auto hi = fqbest::best_models(res, fqbest::Goal::highest, &pf, 2);
-  EXPECT_TRUE(hi.grid);
-  EXPECT_EQ(hi.nlines, 9);
-  EXPECT_EQ(hi.nfailed, 2);
-  ASSERT_EQ(hi.best.size(), 2u);
-  EXPECT_EQ(hi.best[0].line, 6);
-  EXPECT_EQ(hi.best[0].params, (std::vector<double>{5, 1}));
-  EXPECT_EQ(hi.best[1].line, 8);
-  EXPECT_EQ(hi.best[1].params, (std::vector<double>{10, 0.5}));
+  // Highest: model 6, then 8.  The failure value and NaN are failed models.
+  ASSERT_EQ(best("--result-type 2 --params p.txt --top 2 r.txt"), 0) << err_;
+  EXPECT_NE(out_.find("grid search, 9 of 9 grid models"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("failed models:  2\n"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("rank 1: grid model 6, score -1\n"), std::string::npos) << out_;
+  EXPECT_EQ(listed_values(out_, "rank 1:"), (std::vector<std::string>{"5", "1"}));
+  EXPECT_EQ(listed_values(out_, "rank 2:"), (std::vector<std::string>{"10", "0.5"}));
 
-  // Lowest: model 7; NaN is failed, the large negative value is a misfit
+  // Lowest: model 9; NaN is failed, the large negative value is a misfit
   // like any other (and the lowest of all) under result types 1 and 3.
-  auto lo = fqbest::best_models(res, fqbest::Goal::lowest, &pf);
-  EXPECT_EQ(lo.nfailed, 1);
-  ASSERT_EQ(lo.best.size(), 1u);
-  EXPECT_EQ(lo.best[0].line, 9);
-  EXPECT_EQ(lo.best[0].params, (std::vector<double>{10, 1}));
+  ASSERT_EQ(best("--lowest --params p.txt r.txt"), 0) << err_;
+  EXPECT_NE(out_.find("failed models:  1\n"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("best model: grid model 9,"), std::string::npos) << out_;
+  EXPECT_EQ(listed_values(out_, "best model:"), (std::vector<std::string>{"10", "1"}));
+
+  // Ties go to the first line; an unfinished grid is named.
+  write("t.txt", "2\n1\n1\n3\n");
+  ASSERT_EQ(best("--result-type 1 --params p.txt t.txt"), 0) << err_;
+  EXPECT_NE(out_.find("best model: grid model 2,"), std::string::npos) << out_;
+  EXPECT_EQ(listed_values(out_, "best model:"), (std::vector<std::string>{"0", "0.5"}));
+  EXPECT_NE(err_.find("holds 4 of the 9 grid models"), std::string::npos) << err_;
+
+  // Every model failed: no best model, exit status 1.
+  write("n.txt", "NaN\nNaN\n");
+  EXPECT_EQ(best("--result-type 1 --params p.txt n.txt"), 1);
+  EXPECT_NE(err_.find("no model in the file could be evaluated"), std::string::npos) << err_;
 }
 
-TEST_F(BestModel, TiesGoToTheFirstLineAndAllFailedGivesNone) {
-  const auto pf = fqbest::read_param_file(write("p.txt", kParams3x3));
-  const auto tie = fqbest::best_models(write("t.txt", "2\n1\n1\n3\n"), fqbest::Goal::lowest, &pf);
-  ASSERT_EQ(tie.best.size(), 1u);
-  EXPECT_EQ(tie.best[0].line, 2);
-  EXPECT_EQ(tie.best[0].params, (std::vector<double>{0, 0.5}));
-
-  const auto none = fqbest::best_models(write("n.txt", "NaN\nNaN\n"), fqbest::Goal::lowest, &pf);
-  EXPECT_EQ(none.nfailed, 2);
-  EXPECT_TRUE(none.best.empty());
+TEST_F(BestTool, RecordFilesListEachModelOnce) {
+  // A chain repeats its state at a rejected step: --top lists it once.
+  write("mc.txt",
+        "  -10.5   1.0   2.0\n"
+        "  -3.25   4.0   5.0\n"
+        "  -3.25   4.0   5.0\n"
+        "  -7.0    6.0   7.0\n");
+  ASSERT_EQ(best("--result-type 2 --top 3 --names a,b mc.txt"), 0) << err_;
+  EXPECT_NE(out_.find("4 lines, 2 parameters"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("rank 1: line 2, score -3.25\n"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("rank 2: line 4, score -7\n"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("rank 3: line 1, score -10.5\n"), std::string::npos) << out_;
+  EXPECT_EQ(listed_values(out_, "rank 1:"), (std::vector<std::string>{"4", "5"}));
+  EXPECT_NE(out_.find("                   a"), std::string::npos) << out_;
 }
 
-TEST_F(BestModel, RecordFilesCarryTheirParameters) {
-  const std::string res = write("mc.txt",
-                                "  -10.5   1.0   2.0\n"
-                                "  -3.25   4.0   5.0\n"
-                                "  -7.0    6.0   7.0\n");
-  const auto sum = fqbest::best_models(res, fqbest::Goal::highest, nullptr);
-  EXPECT_FALSE(sum.grid);
-  EXPECT_EQ(sum.nparams, 2u);
-  ASSERT_EQ(sum.best.size(), 1u);
-  EXPECT_EQ(sum.best[0].line, 2);
-  EXPECT_EQ(sum.best[0].score, -3.25);
-  EXPECT_EQ(sum.best[0].params, (std::vector<double>{4, 5}));
-}
-
-TEST_F(BestModel, MismatchedFilesAreRefused) {
-  const auto pf = fqbest::read_param_file(write("p.txt", kParams3x3));
+TEST_F(BestTool, MismatchedFilesAndCommandLinesAreRefused) {
+  write("p.txt", kParams3x3);
   // A grid file needs the parameter file.
-  EXPECT_THROW(fqbest::best_models(write("g.txt", "1\n2\n"), fqbest::Goal::lowest, nullptr), fqbest::BestError);
+  write("g.txt", "1\n2\n");
+  EXPECT_EQ(best("--lowest g.txt"), 1);
+  EXPECT_NE(err_.find("give the parameter file"), std::string::npos) << err_;
   // More lines than the grid has models.
-  EXPECT_THROW(fqbest::best_models(write("long.txt", "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n"), fqbest::Goal::lowest, &pf),
-               fqbest::BestError);
-  // Records of a different parameter count, and a ragged file.
-  EXPECT_THROW(fqbest::best_models(write("r3.txt", "1 2 3 4\n"), fqbest::Goal::lowest, &pf), fqbest::BestError);
-  EXPECT_THROW(fqbest::best_models(write("rag.txt", "1 2 3\n1 2\n"), fqbest::Goal::lowest, nullptr),
-               fqbest::BestError);
-  EXPECT_THROW(fqbest::best_models(write("bad.txt", "1 2 3\nx 2 3\n"), fqbest::Goal::lowest, nullptr),
-               fqbest::BestError);
-  EXPECT_THROW(fqbest::goal_of_result_type(5), fqbest::BestError);
+  write("long.txt", "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n");
+  EXPECT_EQ(best("--lowest --params p.txt long.txt"), 1);
+  EXPECT_NE(err_.find("not made with this parameter file"), std::string::npos) << err_;
+  // Records of a different parameter count, a ragged file, a word: the
+  // file and the line are named.
+  write("r3.txt", "1 2 3 4\n");
+  EXPECT_EQ(best("--lowest --params p.txt r3.txt"), 1);
+  write("rag.txt", "1 2 3\n1 2\n");
+  EXPECT_EQ(best("--lowest rag.txt"), 1);
+  EXPECT_NE(err_.find("'rag.txt', line 2"), std::string::npos) << err_;
+  write("bad.txt", "1 2 3\nx 2 3\n");
+  EXPECT_EQ(best("--lowest bad.txt"), 1);
+  EXPECT_NE(err_.find("'x' is not a number"), std::string::npos) << err_;
+  // Command lines: no goal, two goals, a bad result type.
+  EXPECT_EQ(best("bad.txt"), 2);
+  EXPECT_EQ(best("--lowest --highest bad.txt"), 2);
+  EXPECT_EQ(best("--result-type 5 bad.txt"), 2);
 }
 
-TEST_F(BestModel, ParameterLinesAreCountedAndCanBeGiven) {
+TEST_F(BestTool, ParameterLinesAreCountedAndCanBeGiven) {
   // The shipped parameter files carry comments after the numbers.
   const fs::path ex = fs::path(FOLDQUEST_SOURCE_DIR) / "examples" / "straight_ramp";
-  EXPECT_EQ(fqbest::count_parameter_lines((ex / "params_grid.txt").string()), kTrueModel.size());
-  EXPECT_EQ(fqbest::count_parameter_lines((ex / "params_mcmc.txt").string()), kTrueModel.size());
+  write("mc.txt", "-1 2000 -400 500 30 30 2 1 200\n");
+  ASSERT_EQ(best("--result-type 2 --params '" + (ex / "params_mcmc.txt").string() + "' mc.txt"), 0) << err_;
+  EXPECT_EQ(listed_values(out_, "best model:").size(), kTrueModel.size());
   // Blank lines are passed over; a sense line with three numbers needs --nparams.
-  const std::string p = write("p.txt", "\n0 1 1\n\n2 3 1\n1 0 0\n0.5\n");
-  EXPECT_EQ(fqbest::count_parameter_lines(p), 3u);
-  EXPECT_EQ(fqbest::read_param_file(p, 2).nparams(), 2u);
-  EXPECT_EQ(fqbest::read_param_file(p, 2).sense, 1);
+  write("p.txt", "\n0 1 1\n\n2 3 1\n1 0 0\n0.5\n");
+  write("two.txt", "-1 0.5 2.5\n");
+  EXPECT_EQ(best("--result-type 2 --params p.txt two.txt"), 1);
+  ASSERT_EQ(best("--result-type 2 --params p.txt --nparams 2 two.txt"), 0) << err_;
+  EXPECT_EQ(listed_values(out_, "best model:"), (std::vector<std::string>{"0.5", "2.5"}));
 }
 
 }  // namespace
