@@ -41,6 +41,12 @@ void BendModelEvaluation(benchmark::State& st, const char* options_file) {
 BENCHMARK_CAPTURE(BendModelEvaluation, rms_beds_only, "gridsearch_beds_rms.opt")->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BendModelEvaluation, probability, "gridsearch.opt")->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BendModelEvaluation, probability_propagated, "mcmc.opt")->Unit(benchmark::kMicrosecond);
+void BendModelEvaluationShape17(benchmark::State& st, const char* options_file) {
+  if (const fq::RunState* run = load(st, "bend", options_file))
+    evaluate(st, *run, fqbench::with_shape(kBendTrueModel, 1.7), options_file);
+}
+BENCHMARK_CAPTURE(BendModelEvaluationShape17, probability, "gridsearch.opt")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BendModelEvaluationShape17, probability_propagated, "mcmc.opt")->Unit(benchmark::kMicrosecond);
 
 // The straight ramp's run state made a bend run: two more fault
 // parameters (segment 2's angle and the bend's y) before the growth slip.

@@ -42,6 +42,12 @@ void DecolModelEvaluation(benchmark::State& st, const char* options_file) {
 BENCHMARK_CAPTURE(DecolModelEvaluation, rms_beds_only, "gridsearch_beds_rms.opt")->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(DecolModelEvaluation, probability, "gridsearch.opt")->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(DecolModelEvaluation, probability_propagated, "mcmc.opt")->Unit(benchmark::kMicrosecond);
+void DecolModelEvaluationShape17(benchmark::State& st, const char* options_file) {
+  if (const fq::RunState* run = load(st, "decol", options_file))
+    evaluate(st, *run, fqbench::with_shape(kDecolTrueModel, 1.7), options_file);
+}
+BENCHMARK_CAPTURE(DecolModelEvaluationShape17, probability, "gridsearch.opt")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(DecolModelEvaluationShape17, probability_propagated, "mcmc.opt")->Unit(benchmark::kMicrosecond);
 
 // The straight ramp's run state made a detachment run: one more fault
 // parameter (the detachment's y) before the growth slip.

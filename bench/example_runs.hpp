@@ -52,6 +52,14 @@ inline void evaluate(benchmark::State& st, const fq::RunState& run, const std::v
   st.SetLabel(label + ", score " + std::to_string(score));
 }
 
+// The model with another shape exponent s (parameter 7 of every trishear
+// model): s = 1.7 takes a general power at every zone step, the case the
+// Markov chains meet when they vary s.
+inline std::vector<double> with_shape(std::vector<double> model, double s) {
+  model.at(6) = s;
+  return model;
+}
+
 // A results sink over a temporary file, emptied by the system at close.
 struct ScratchResults {
   ScratchResults() : f(std::tmpfile()) {

@@ -30,5 +30,11 @@ void ListricModelEvaluation(benchmark::State& st, const char* options_file) {
 BENCHMARK_CAPTURE(ListricModelEvaluation, rms_beds_only, "gridsearch_beds_rms.opt")->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(ListricModelEvaluation, probability, "gridsearch.opt")->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(ListricModelEvaluation, probability_propagated, "mcmc.opt")->Unit(benchmark::kMicrosecond);
+void ListricModelEvaluationShape17(benchmark::State& st, const char* options_file) {
+  if (const fq::RunState* run = load(st, "listric", options_file))
+    evaluate(st, *run, fqbench::with_shape(kListricTrueModel, 1.7), options_file);
+}
+BENCHMARK_CAPTURE(ListricModelEvaluationShape17, probability, "gridsearch.opt")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(ListricModelEvaluationShape17, probability_propagated, "mcmc.opt")->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -52,6 +52,12 @@ void ModelEvaluation(benchmark::State& st, const char* options_file) {
 BENCHMARK_CAPTURE(ModelEvaluation, rms_beds_only, "gridsearch_beds_rms.opt")->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(ModelEvaluation, probability, "gridsearch.opt")->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(ModelEvaluation, probability_propagated, "mcmc.opt")->Unit(benchmark::kMicrosecond);
+void ModelEvaluationShape17(benchmark::State& st, const char* options_file) {
+  if (const fq::RunState* run = load(st, options_file))
+    fqbench::evaluate(st, *run, fqbench::with_shape(kTrueModel, 1.7), std::string(options_file) + ", s = 1.7");
+}
+BENCHMARK_CAPTURE(ModelEvaluationShape17, probability, "gridsearch.opt")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(ModelEvaluationShape17, probability_propagated, "mcmc.opt")->Unit(benchmark::kMicrosecond);
 
 // Models per second and CPU seconds per model of the one-thread grid
 // search, for the speed-up.

@@ -89,6 +89,7 @@ class TrishearListric {
   double sgn_;              // slip_sign: -1 when v0 < 0, else +1
   double theta_prop_;       // increment povers / rc: tip turn per zone step
   double cos_prop_, sin_prop_;  // of theta_prop
+  double cos_phi_, sin_phi_;    // of phi
   bool step_count_ok_;      // |total_slip| / |increment| < max_steps_per_point
   double cos_tm_, sin_tm_;  // of theta_max
   Vec2 arc_end_;            // P(theta_max)

@@ -162,6 +162,8 @@ TrishearListric::TrishearListric(double v0, double phi, double m, double total_s
   sgn_ = v0 < 0 ? -1.0 : 1.0;
   theta_prop_ = increment * povers / rc;
   cos_prop_ = std::cos(theta_prop_);
+  cos_phi_ = std::cos(phi);
+  sin_phi_ = std::sin(phi);
   sin_prop_ = std::sin(theta_prop_);
   const double steps = std::abs(total_slip) / std::abs(increment);
   step_count_ok_ = !(std::abs(total_slip) > 0) || steps < static_cast<double>(max_steps_per_point);
@@ -284,7 +286,7 @@ struct TrishearListricKernel {
         -(st.x - st.xt) * k.sin_tm_ + (st.y - st.yt) * k.cos_tm_ <= 0)
       return Loc::footwall;
     const Vec2 f = to_frame(st.x, st.y, st.xt, st.yt, tht);
-    const double cphi = std::cos(k.phi_), sphi = std::sin(k.phi_);
+    const double cphi = k.cos_phi_, sphi = k.sin_phi_;
     // Below the lower boundary: eta cos phi + zeta sin phi <= 0.
     if (st.x > st.xt && f.y * cphi + f.x * sphi <= 0) return Loc::footwall;
     // Flat.
@@ -659,7 +661,7 @@ struct TrishearListricKernel {
           const double dx = st.x - k.cc_.x, dyd = k.cc_.y - st.y;
           const double d = std::hypot(dx, dyd);
           const double alpha = std::atan2(dx, dyd);
-          const double theta_tri = st.tht - (k.phi_ + alpha - std::acos(std::cos(k.phi_) * k.rc_ / d));
+          const double theta_tri = st.tht - (k.phi_ + alpha - std::acos(k.cos_phi_ * k.rc_ / d));
           if (theta_tri < 0) diag::report("theta_tri<0");
           if (theta_tri > st.tht - k.theta0_ + kTipPathTolerance)
             diag::report("Error: theta_tri > thetat-theta0");
