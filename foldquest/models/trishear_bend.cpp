@@ -105,12 +105,21 @@ struct BendModel {
   std::array<double, 2> acute{};
   BendFault fault;
   TipOnFault init, final_tip;
+  // Where the restoration of the whole slip leaves the tip: the initial
+  // tip when it runs the slip backwards (a parameter file's sense of 1);
+  // with a sense of -1 it runs the slip forwards and the tip goes on up the
+  // fault (and may cross the bend), as the kernel moves it.
+  bool up_dip = false;
+  TipOnFault restored;
   double povers = 0, s = 0, m = 0;
 
   double acute_of(int seg) const { return acute[static_cast<std::size_t>(seg - 1)]; }
   TipFrame frame(const TipOnFault& tip, int seg) const { return TipFrame(tip.x, tip.y, acute_of(seg), ramp_dir); }
-  // The tip after a slip of magnitude q, going back from the final tip.
-  TipOnFault tip_after(double q) const { return bend_tip_back(fault, final_tip, std::abs(q) * povers); }
+  // The tip after a restoration by a slip of magnitude q from the final tip.
+  TipOnFault tip_after(double q) const {
+    const double d = std::abs(q) * povers;
+    return up_dip ? bend_tip_forward(fault, final_tip, d) : bend_tip_back(fault, final_tip, d);
+  }
 };
 
 // Restores one bed or terrace through kernel k: into the frame of the final
@@ -196,6 +205,10 @@ bool bend_model(const RunState& state, std::span<const double> params, BendModel
     g.init = bend_tip_back(g.fault, given, travel);
   }
   if (state.fault.tipy_can_be_below_bend == 0 && !(bendy <= g.init.y)) return false;
+  // The kernel runs the slip backwards (the tip down the fault) for v0 < 0
+  // (or NaN), else forwards.
+  g.up_dip = state.parameters.v0 >= 0;
+  g.restored = g.up_dip ? bend_tip_forward(g.fault, g.final_tip, travel) : g.init;
   return true;
 }
 
@@ -266,7 +279,7 @@ void run_model_bend(const RunState& state, double& output, std::span<const doubl
         state, growth_block.size(), restored_fit_params, scratch, scores, "run_model_bend",
         [&](const Bed& bed, std::size_t growth, std::span<Vec2> pts, std::span<Mat2> c) {
           if (growth == kTotalSlip)
-            return restore_points(g, *kernel_total, g.init, bed.pts, pts, c, par.sigma_bed);
+            return restore_points(g, *kernel_total, g.restored, bed.pts, pts, c, par.sigma_bed);
           const double q = growth_block[growth];
           return restore_points(g, kernel_for(q * par.slip_sense), g.tip_after(q), bed.pts, pts, c, par.sigma_bed);
         });
@@ -297,7 +310,7 @@ void run_model_bend(const RunState& state, double& output, std::span<const doubl
     }
     // The kernel returns the positions relative to the tip after the slip,
     // in the frame of the segment it ended on.
-    if (kept_section()) keep_dip_positions(g.frame(g.init, kernel_total->end_segment()), dipposze);
+    if (kept_section()) keep_dip_positions(g.frame(g.restored, kernel_total->end_segment()), dipposze);
     const double acute_end = g.acute_of(kernel_total->end_segment());
     const std::vector<double> restoreddips = restored_dips_degrees(dipsze, acute_end, g.ramp_dir, sigma_dip_array);
     calc_dip_err(state, restoreddips, scores.slot(Options::dattype_dips), sigma_dip_array, restored_fit_params);
@@ -354,7 +367,7 @@ void run_model_bend(const RunState& state, double& output, std::span<const doubl
       keep_fault("segment 2", {fault_reach(tip_final, a2), tip_final});
     }
     keep_fault("bend", {bend});
-    keep_fault("initial tip", {Vec2{g.init.x, g.init.y}});
+    keep_fault("initial tip", {Vec2{g.restored.x, g.restored.y}});
     keep_fault("final tip", {tip_final});
   }
 
@@ -378,7 +391,7 @@ bool forward_beds_bend(const RunState& state, std::span<const double> params, st
   const TrishearBend back(par.v0, g.m, total_slip, par.increment, g.povers, g.s, bendze_final, g.acute[0],
                           g.acute[1], seg_final);
   const int seg_init = back.end_segment();
-  const TipFrame start = g.frame(g.init, seg_init);
+  const TipFrame start = g.frame(g.restored, seg_init);
   const TrishearBend kernel(-par.v0, g.m, -total_slip, -par.increment, g.povers, g.s, start.to_ze(bend),
                             g.acute[0], g.acute[1], seg_init);
   const TipFrame end = g.frame(g.final_tip, kernel.end_segment());
