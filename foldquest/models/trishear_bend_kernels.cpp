@@ -471,25 +471,12 @@ struct BendPieceCall {
 // The bend's state machine for the batched zone step (see zone_lanes.hpp),
 // one piece at a time.  After a zone step the point is classified afresh,
 // so the lanes need no flags.
-struct TrishearBendLanes {
+struct TrishearBendLanes : zone::ClassifiedAfresh<BendPointState> {
   using Constants = BendPieceCall;
-  using State = BendPointState;
-  static constexpr int kAux = 0;
-  static constexpr bool kTurns = false;
-  using B = zone::Block<kAux, State>;
 
   static const TrishearZone& zone(const BendPieceCall& c) { return c.k.zone_; }
   static double tip_advance(const BendPieceCall& c) { return c.k.tip_advance_; }
   static std::int64_t max_passes(const BendPieceCall& c) { return c.pc.max_passes; }
-  static State start(const BendPieceCall&, Vec2 p) { return BendPointState{p.x, p.y}; }
-  static void to_lane(const State& st, B& b, int i) {
-    b.zeta[i] = st.zeta;
-    b.eta[i] = st.eta;
-    b.slip[i] = st.slip;
-  }
-  static State from_lane(const BendPieceCall&, const B& b, int i) {
-    return BendPointState{b.zeta[i], b.eta[i], b.slip[i]};
-  }
   // TrishearBendKernel::classify gives the zone (and zeta > 0), without
   // branches.
   [[gnu::always_inline]] static bool in_zone(const BendPieceCall& c, double zn, double en, double slip, const B&,

@@ -407,25 +407,12 @@ struct TrishearDecolKernel {
 // The detachment's state machine for the batched zone step (see
 // zone_lanes.hpp).  After a zone step the point is classified afresh, so
 // the lanes need no flags.
-struct TrishearDecolLanes {
+struct TrishearDecolLanes : zone::ClassifiedAfresh<DecolState> {
   using Constants = TrishearDecol;
-  using State = DecolState;
-  static constexpr int kAux = 0;
-  static constexpr bool kTurns = false;
-  using B = zone::Block<kAux, State>;
 
   static const TrishearZone& zone(const TrishearDecol& k) { return k.zone_; }
   static double tip_advance(const TrishearDecol& k) { return k.tip_advance_; }
   static std::int64_t max_passes(const TrishearDecol&) { return kMaxDecolPasses; }
-  static State start(const TrishearDecol&, Vec2 p) { return DecolState{p.x, p.y}; }
-  static void to_lane(const State& st, B& b, int i) {
-    b.zeta[i] = st.zeta;
-    b.eta[i] = st.eta;
-    b.slip[i] = st.slip;
-  }
-  static State from_lane(const TrishearDecol&, const B& b, int i) {
-    return DecolState{b.zeta[i], b.eta[i], b.slip[i]};
-  }
   // TrishearDecolKernel::classify gives the zone (and zeta > 0), without
   // branches: the bend zeta_b moves with the point's slip.
   [[gnu::always_inline]] static bool in_zone(const TrishearDecol& k, double zn, double en, double slip, const B&,

@@ -448,6 +448,31 @@ struct Lanes {
   }
 };
 
+// The part of a policy for a state machine that classifies a point afresh
+// after every zone step: a lane holds the point's position and slip only,
+// and State is built from {zeta, eta, slip}.
+template <class S>
+struct ClassifiedAfresh {
+  using State = S;
+  static constexpr int kAux = 0;
+  static constexpr bool kTurns = false;
+  using B = Block<kAux, S>;
+
+  template <class K>
+  static S start(const K&, Vec2 p) {
+    return S{p.x, p.y};
+  }
+  static void to_lane(const S& st, B& b, int i) {
+    b.zeta[i] = st.zeta;
+    b.eta[i] = st.eta;
+    b.slip[i] = st.slip;
+  }
+  template <class K>
+  static S from_lane(const K&, const B& b, int i) {
+    return S{b.zeta[i], b.eta[i], b.slip[i]};
+  }
+};
+
 // True when a call of `npoints` points should go through the lanes: the
 // process has not chosen the reference kernel, the field is defined, and
 // there are enough points.
