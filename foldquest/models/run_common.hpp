@@ -17,6 +17,16 @@
 
 namespace fq {
 
+// Which data types the run scores.
+struct DataSwitches {
+  explicit DataSwitches(const Options& o)
+      : beds(o.has(Options::dattype_beds)),
+        dips(o.has(Options::dattype_dips)),
+        terr(o.has(Options::dattype_terr)),
+        fault(o.has(Options::dattype_faultpts)) {}
+  bool beds, dips, terr, fault;
+};
+
 // The growth-stratum slips, terrace slips and restored-state fit
 // parameters of one parameter vector (views into it; empty when absent).
 struct ExtraBlocks {

@@ -220,10 +220,7 @@ void run_model_bend(const RunState& state, double& output, std::span<const doubl
   const DataModule& data = state.data;
   const double failed = failed_model_output(o.resulttype);
 
-  const bool beds_on = o.has(Options::dattype_beds);
-  const bool dips_on = o.has(Options::dattype_dips);
-  const bool terr_on = o.has(Options::dattype_terr);
-  const bool fault_on = o.has(Options::dattype_faultpts);
+  const DataSwitches on(o);
 
   // 1. Fault parameters.
   const int nfault = trishear_bend_param_count(state.fault.bend_at_tipy);
@@ -267,14 +264,14 @@ void run_model_bend(const RunState& state, double& output, std::span<const doubl
     return TrishearBend(v0, m, signed_slip, increment, povers, s, bendze, g.acute[0], g.acute[1], seg_final);
   };
   std::optional<TrishearBend> kernel_total;
-  if (beds_on || dips_on) kernel_total.emplace(kernel_for(total_slip));
+  if (on.beds || on.dips) kernel_total.emplace(kernel_for(total_slip));
 
   RestoreScratch scratch(state);
 
   // 8. Beds: each through its slip (the total slip, or its growth slip for
   // a growth stratum, in order of appearance), back with the tip after that
   // slip.
-  if (beds_on) {
+  if (on.beds) {
     const bool ok = score_beds(
         state, growth_block.size(), restored_fit_params, scratch, scores, "run_model_bend",
         [&](const Bed& bed, std::size_t growth, std::span<Vec2> pts, std::span<Mat2> c) {
@@ -291,7 +288,7 @@ void run_model_bend(const RunState& state, double& output, std::span<const doubl
 
   // 9. Dips, through the total slip: into the frame of the final tip's
   // segment, back with the dip of the segment the kernel ended on.
-  if (dips_on) {
+  if (on.dips) {
     scores.mark(Options::dattype_dips);
     const std::size_t nd = data.dips.size();
     if (data.dip_pos.size() != nd)
@@ -318,7 +315,7 @@ void run_model_bend(const RunState& state, double& output, std::span<const doubl
   }
 
   // 10. Terraces, each through its own slip and back with its own tip.
-  if (terr_on) {
+  if (on.terr) {
     const bool ok = score_terraces(
         state, terr_block.size(), scratch, scores, "run_model_bend",
         [&](const Bed& terr, std::size_t n, std::span<Vec2> pts, std::span<Mat2> c) {
@@ -336,7 +333,7 @@ void run_model_bend(const RunState& state, double& output, std::span<const doubl
   //   y > bendy - (x - bendx) ramp_dir t_ax,  t_ax = tan((pi - acute(1) - acute(2))/2)
   // (segment 1 above it), |t (x - bendx) - y + bendy| / sqrt(t^2 + 1) with
   // t = tan of that segment's map angle.
-  if (fault_on) {
+  if (on.fault) {
     const bool scored = o.resulttype != 3;
     if (scored) scores.mark(Options::dattype_faultpts);
     const double t_ax = std::tan((pi - g.acute[0] - g.acute[1]) / 2);

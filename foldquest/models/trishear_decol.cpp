@@ -186,10 +186,7 @@ void run_model_decol(const RunState& state, double& output, std::span<const doub
   const DataModule& data = state.data;
   const double failed = failed_model_output(o.resulttype);
 
-  const bool beds_on = o.has(Options::dattype_beds);
-  const bool dips_on = o.has(Options::dattype_dips);
-  const bool terr_on = o.has(Options::dattype_terr);
-  const bool fault_on = o.has(Options::dattype_faultpts);
+  const DataSwitches on(o);
 
   // 1. Fault parameters.
   const int nfault = trishear_decol_nparams(state.fault.decoly_at_tipy);
@@ -237,13 +234,13 @@ void run_model_decol(const RunState& state, double& output, std::span<const doub
     return TrishearDecol(v0, m, slip_of_item, increment, povers, s, decol_zeta, ramp_acute);
   };
   std::optional<TrishearDecol> kernel_total;
-  if (beds_on || dips_on) kernel_total.emplace(kernel_for(total_slip));
+  if (on.beds || on.dips) kernel_total.emplace(kernel_for(total_slip));
 
   RestoreScratch scratch(state);
 
   // 8. Beds, each through its slip (the total slip, or its growth slip for
   // a growth stratum, in order of appearance).
-  if (beds_on) {
+  if (on.beds) {
     const bool ok = score_beds(state, growth_slip.size(), restored_fit_params, scratch, scores, "run_model_decol",
                                [&](const Bed& bed, std::size_t growth, std::span<Vec2> pts, std::span<Mat2> c) {
                                  const DecolStatus status =
@@ -260,7 +257,7 @@ void run_model_decol(const RunState& state, double& output, std::span<const doub
   }
 
   // 9. Dips, through the total slip (growth slips never apply to dips).
-  if (dips_on) {
+  if (on.dips) {
     scores.mark(Options::dattype_dips);
     const std::size_t nd = data.dips.size();
     if (data.dip_pos.size() != nd)
@@ -284,7 +281,7 @@ void run_model_decol(const RunState& state, double& output, std::span<const doub
   }
 
   // 10. Terraces, each through its own slip.
-  if (terr_on) {
+  if (on.terr) {
     const bool ok = score_terraces(
         state, terr_slip.size(), scratch, scores, "run_model_decol",
         [&](const Bed& terr, std::size_t n, std::span<Vec2> pts, std::span<Mat2> c) {
@@ -298,7 +295,7 @@ void run_model_decol(const RunState& state, double& output, std::span<const doub
   }
 
   // 11. Points on the fault: distance from the nearer segment.
-  if (fault_on) {
+  if (on.fault) {
     // Chi-square is refused for fault points at start-up; its scoring leaves
     // the slot as it was, so the slot is checked only where it is written.
     const bool scored = o.resulttype != 3;

@@ -118,10 +118,7 @@ void run_model_str(const RunState& state, double& output, std::span<const double
   const DataModule& data = state.data;
   const double failed = failed_model_output(o.resulttype);
 
-  const bool beds_on = o.has(Options::dattype_beds);
-  const bool dips_on = o.has(Options::dattype_dips);
-  const bool terr_on = o.has(Options::dattype_terr);
-  const bool fault_on = o.has(Options::dattype_faultpts);
+  const DataSwitches on(o);
 
   // 1. Fault parameters.
   const StrFault f = str_fault(state, params);
@@ -159,13 +156,13 @@ void run_model_str(const RunState& state, double& output, std::span<const double
   // The kernel constants of the total slip, built only when something is
   // restored (a run with fault points alone never calls a kernel).
   std::optional<TrishearStr> kernel_total;
-  if (beds_on || dips_on) kernel_total.emplace(v0, m, total_slip, increment, povers, s);
+  if (on.beds || on.dips) kernel_total.emplace(v0, m, total_slip, increment, povers, s);
 
   RestoreScratch scratch(state);
 
   // 8. Beds, each through its slip (the total slip, or its growth slip for
   // a growth stratum, in order of appearance).
-  if (beds_on) {
+  if (on.beds) {
     const bool ok = score_beds(state, growth_slip.size(), restored_fit_params, scratch, scores, "run_model_str",
                                [&](const Bed& bed, std::size_t growth, std::span<Vec2> pts, std::span<Mat2> c) {
                                  if (growth == kTotalSlip)
@@ -180,7 +177,7 @@ void run_model_str(const RunState& state, double& output, std::span<const double
   }
 
   // 9. Dips, through the total slip (growth slips never apply to dips).
-  if (dips_on) {
+  if (on.dips) {
     scores.mark(Options::dattype_dips);
     const std::size_t nd = data.dips.size();
     if (data.dip_pos.size() != nd)
@@ -204,7 +201,7 @@ void run_model_str(const RunState& state, double& output, std::span<const double
   }
 
   // 10. Terraces, each through its own slip.
-  if (terr_on) {
+  if (on.terr) {
     const bool ok = score_terraces(state, terr_slip.size(), scratch, scores, "run_model_str",
                                    [&](const Bed& terr, std::size_t n, std::span<Vec2> pts, std::span<Mat2> c) {
                                      const TrishearStr kernel(v0, m, terr_slip[n], increment, povers, s);
@@ -218,7 +215,7 @@ void run_model_str(const RunState& state, double& output, std::span<const double
 
   // 11. Points on the fault: perpendicular distance from the fault line
   // through the given tip (the initial and the final tip both lie on it).
-  if (fault_on) {
+  if (on.fault) {
     // Chi-square is refused for fault points at start-up; its scoring leaves
     // the slot as it was, so the slot is checked only where it is written.
     const bool scored = o.resulttype != 3;
