@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "bench/example_runs.hpp"
-#include "foldquest/driver/run_state.hpp"
+#include "foldquest/state/run_state.hpp"
 #include "foldquest/models/parallel_fpf.hpp"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "foldquest/driver/run_state.hpp"
+#include "foldquest/state/run_state.hpp"
 #include "foldquest/driver/choose.hpp"
 
 namespace {

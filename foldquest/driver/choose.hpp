@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <span>
 
-#include "foldquest/driver/run_state.hpp"
+#include "foldquest/state/run_state.hpp"
 #include "foldquest/input/session.hpp"
 #include "foldquest/methods/chain.hpp"
 #include "foldquest/models/forward_beds.hpp"

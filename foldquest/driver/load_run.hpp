@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "foldquest/driver/run_state.hpp"
+#include "foldquest/state/run_state.hpp"
 
 namespace fq {
 

@@ -9,7 +9,7 @@
 #include <span>
 #include <string>
 
-#include "foldquest/driver/run_state.hpp"
+#include "foldquest/state/run_state.hpp"
 #include "freeformat/reader.hpp"
 #include "freeformat/writer.hpp"
 

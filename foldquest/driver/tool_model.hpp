@@ -29,7 +29,7 @@
 #include <string>
 #include <vector>
 
-#include "foldquest/driver/run_state.hpp"
+#include "foldquest/state/run_state.hpp"
 #include "foldquest/models/restored_section.hpp"
 
 namespace fq::tool {

@@ -32,7 +32,7 @@
 #include <limits>
 #include <span>
 
-#include "foldquest/driver/run_state.hpp"
+#include "foldquest/state/run_state.hpp"
 #include "foldquest/math/linalg.hpp"
 #include "foldquest/math/vec2.hpp"
 

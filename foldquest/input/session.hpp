@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "foldquest/driver/run_state.hpp"
+#include "foldquest/state/run_state.hpp"
 #include "freeformat/reader.hpp"
 #include "freeformat/writer.hpp"
 

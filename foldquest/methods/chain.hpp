@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "foldquest/driver/run_state.hpp"
+#include "foldquest/state/run_state.hpp"
 #include "foldquest/math/linalg.hpp"
 #include "freeformat/writer.hpp"
 

@@ -10,7 +10,7 @@
 #include <span>
 #include <string>
 
-#include "foldquest/driver/run_state.hpp"
+#include "foldquest/state/run_state.hpp"
 #include "foldquest/input/session.hpp"
 #include "foldquest/methods/chain.hpp"
 #include "freeformat/writer.hpp"

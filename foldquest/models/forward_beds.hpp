@@ -30,7 +30,7 @@
 
 #include <span>
 
-#include "foldquest/driver/run_state.hpp"
+#include "foldquest/state/run_state.hpp"
 #include "foldquest/math/vec2.hpp"
 
 namespace fq {

@@ -26,7 +26,7 @@
 #include <stdexcept>
 #include <type_traits>
 
-#include "foldquest/driver/run_state.hpp"
+#include "foldquest/state/run_state.hpp"
 #include "foldquest/models/parallel_fpf.hpp"
 #include "foldquest/report/diagnostics.hpp"
 

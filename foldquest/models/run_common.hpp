@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "foldquest/driver/run_state.hpp"
+#include "foldquest/state/run_state.hpp"
 #include "foldquest/fit/err_and_prob.hpp"
 #include "foldquest/fit/slot_check.hpp"
 #include "foldquest/models/restored_section.hpp"

@@ -68,7 +68,7 @@
 #include <stdexcept>
 #include <type_traits>
 
-#include "foldquest/driver/run_state.hpp"
+#include "foldquest/state/run_state.hpp"
 #include "foldquest/models/trishear_decol.hpp"
 #include "foldquest/models/zone_lanes.hpp"
 

@@ -84,7 +84,7 @@
 #include <stdexcept>
 #include <type_traits>
 
-#include "foldquest/driver/run_state.hpp"
+#include "foldquest/state/run_state.hpp"
 #include "foldquest/math/geometry.hpp"
 #include "foldquest/models/trishear_listric.hpp"
 #include "foldquest/models/zone_lanes.hpp"

@@ -19,7 +19,7 @@
 
 #include <span>
 
-#include "foldquest/driver/run_state.hpp"
+#include "foldquest/state/run_state.hpp"
 #include "foldquest/input/session.hpp"
 #include "foldquest/math/vec2.hpp"
 

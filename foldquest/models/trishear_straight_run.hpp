@@ -14,7 +14,7 @@
 
 #include <span>
 
-#include "foldquest/driver/run_state.hpp"
+#include "foldquest/state/run_state.hpp"
 #include "foldquest/input/session.hpp"
 
 namespace fq {

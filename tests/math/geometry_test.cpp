@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "foldquest/driver/run_state.hpp"
+#include "foldquest/state/run_state.hpp"
 #include "tests/support/expect_close.hpp"
 
 namespace fq {

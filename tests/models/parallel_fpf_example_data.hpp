@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "foldquest/driver/run_state.hpp"
+#include "foldquest/state/run_state.hpp"
 #include "foldquest/models/parallel_fpf_run.hpp"
 #include "tests/models/trishear_bend_example_data.hpp"
 

@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "foldquest/driver/run_state.hpp"
+#include "foldquest/state/run_state.hpp"
 #include "foldquest/report/diagnostics.hpp"
 #include "tests/fit/console_capture.hpp"
 #include "tests/support/expect_close.hpp"

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "foldquest/driver/run_state.hpp"
+#include "foldquest/state/run_state.hpp"
 #include "foldquest/math/geometry.hpp"
 #include "foldquest/models/trishear_bend.hpp"
 #include "foldquest/models/trishear_bend_run.hpp"

@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "foldquest/driver/run_state.hpp"
+#include "foldquest/state/run_state.hpp"
 #include "foldquest/math/geometry.hpp"
 #include "foldquest/models/trishear_bend.hpp"
 #include "foldquest/models/trishear_straight.hpp"

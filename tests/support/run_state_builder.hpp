@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "foldquest/driver/run_state.hpp"
+#include "foldquest/state/run_state.hpp"
 
 namespace fqtest {
 
