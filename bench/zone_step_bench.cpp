@@ -2,7 +2,9 @@
 // straight-ramp kernel (ramp 30 degrees, phi 30, P/S 2, slip 100), at
 // increments 1 and 0.1, for s = 1 and s = 1.7, with and without the
 // covariance carry, and with the reference kernel (always pow) beside the
-// default one in the same run.
+// batched one on the AVX2 and on the AVX-512 path in the same run (a path
+// the processor lacks falls back to the next narrower one: the label says
+// which ran).
 //
 // Counters:
 //   ns/point-step  CPU nanoseconds (this thread) per point and per nominal step
@@ -50,13 +52,28 @@ std::map<std::tuple<int, int, bool>, double>& reference_ns() {
   return m;
 }
 
+const char* path_name(fq::ZoneVectorPath p) {
+  switch (p) {
+    case fq::ZoneVectorPath::reference: return "reference";
+    case fq::ZoneVectorPath::portable: return "portable";
+    case fq::ZoneVectorPath::avx2: return "avx2";
+    case fq::ZoneVectorPath::avx512: return "avx512";
+  }
+  return "?";
+}
+
 // range(0): increment in tenths; range(1): s in tenths; range(2): 1 with
-// covariances; range(3): 1 for the reference kernel.
+// covariances; range(3): the path (0 reference, 2 AVX2, 3 AVX-512).
 void RestoreBed(benchmark::State& st) {
   const double inc = -static_cast<double>(st.range(0)) / 10;
   const double s = static_cast<double>(st.range(1)) / 10;
   const bool cov = st.range(2) != 0;
-  const bool reference = st.range(3) != 0;
+  const bool reference = st.range(3) == 0;
+  const fq::ZoneVectorPath saved = fq::zone_vector_path();
+  fq::set_zone_vector_path(reference ? fq::ZoneVectorPath::reference
+                           : st.range(3) == 3 ? fq::ZoneVectorPath::avx512
+                                              : fq::ZoneVectorPath::avx2);
+  st.SetLabel(path_name(fq::zone_vector_path()));
   const double m = std::tan(30.0 * 3.1415927410125732 / 180.0);
   const fq::TrishearStr k(inc, m, -100.0, inc, 2.0, s, reference ? Powers::reference : Powers::fast,
                           /*batched=*/!reference);
@@ -72,6 +89,7 @@ void RestoreBed(benchmark::State& st) {
     benchmark::ClobberMemory();
     seconds += thread_cpu_seconds() - t0;
   }
+  fq::set_zone_vector_path(saved);
   if (st.iterations() == 0) return;
   const double point_steps = static_cast<double>(bed.size()) * (100.0 / std::abs(inc));
   const double ns = seconds * 1e9 / (static_cast<double>(st.iterations()) * point_steps);
@@ -87,6 +105,6 @@ void RestoreBed(benchmark::State& st) {
 }  // namespace
 
 BENCHMARK(RestoreBed)
-    ->ArgNames({"inc_tenths", "s_tenths", "cov", "reference"})
-    ->ArgsProduct({{10, 1}, {10, 17}, {0, 1}, {1, 0}})
+    ->ArgNames({"inc_tenths", "s_tenths", "cov", "path"})
+    ->ArgsProduct({{10, 1}, {10, 17}, {0, 1}, {0, 2, 3}})
     ->Unit(benchmark::kMicrosecond);

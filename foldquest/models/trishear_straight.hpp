@@ -74,25 +74,33 @@ inline constexpr std::int64_t max_steps_per_point = 100'000'000;
 inline constexpr double kNearFaultRatio = 1e-12;
 
 // How model runs step points through the trishear zone:
-//   avx2       many points at once (TrishearStr's batched kernel), four
-//              doubles per instruction, glibc's vector power, sine and
-//              cosine; chosen at start when the processor has AVX2 (and the
-//              build found libmvec)
+//   avx512     many points at once (the batched kernel of zone_lanes.hpp),
+//              eight doubles per call of glibc's vector power, sine and
+//              cosine (libmvec); chosen at start when the processor has
+//              AVX-512F (and the build found libmvec)
+//   avx2       the same, four doubles per call; chosen when the processor
+//              has AVX2 but not AVX-512F
 //   portable   many points at once, the baseline instruction set (x86-64 or
 //              any other), the C library's power, sine and cosine
 //   reference  one point at a time, every power from std::pow: the kernel
 //              as first written, kept as the reference the others are
 //              checked against
-// The three agree within rounding: the same positions and covariances for
+// They agree within rounding: the same positions and covariances for
 // s = 1 (no power), a few ulp per power otherwise; scores within 1e-12
 // relative.  The environment variable FOLDQUEST_SCALAR_KERNEL (any value
 // but empty or 0) starts with `reference`.  Kernels read the setting when
 // they are constructed; tests switch it with set_zone_vector_path between
 // runs.  Thread-safe.
-enum class ZoneVectorPath { reference, portable, avx2 };
+enum class ZoneVectorPath { reference, portable, avx2, avx512 };
 ZoneVectorPath zone_vector_path();
-// Asking for avx2 where it is not available gives portable.
+// Asking for a vector path the processor (or the build) lacks gives the best
+// one below it that it has: avx512 -> avx2 -> portable.
 void set_zone_vector_path(ZoneVectorPath path);
+// True on the paths whose powers, sines and cosines come from the vector
+// functions (a few ulp from the C library's).
+inline bool zone_path_has_vector_functions(ZoneVectorPath p) {
+  return p == ZoneVectorPath::avx2 || p == ZoneVectorPath::avx512;
+}
 
 // The trishear velocity field of one step of `increment` slip, with its
 // per-call constants computed once.  Valid (defined) only where zeta > 0,

@@ -292,14 +292,20 @@ struct TrishearStrKernel {
 
 namespace {
 
-ZoneVectorPath detect_zone_vector_path() {
-  const char* off = std::getenv("FOLDQUEST_SCALAR_KERNEL");
-  if (off != nullptr && off[0] != '\0' && std::string_view(off) != "0") return ZoneVectorPath::reference;
-#if FOLDQUEST_ZONE_AVX2
+// The widest vector path this processor and build can take.
+ZoneVectorPath best_vector_path() {
+#if FOLDQUEST_ZONE_MVEC
   __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx512f")) return ZoneVectorPath::avx512;
   if (__builtin_cpu_supports("avx2")) return ZoneVectorPath::avx2;
 #endif
   return ZoneVectorPath::portable;
+}
+
+ZoneVectorPath detect_zone_vector_path() {
+  const char* off = std::getenv("FOLDQUEST_SCALAR_KERNEL");
+  if (off != nullptr && off[0] != '\0' && std::string_view(off) != "0") return ZoneVectorPath::reference;
+  return best_vector_path();
 }
 
 std::atomic<ZoneVectorPath>& vector_path_setting() {
@@ -312,14 +318,9 @@ std::atomic<ZoneVectorPath>& vector_path_setting() {
 ZoneVectorPath zone_vector_path() { return vector_path_setting().load(std::memory_order_relaxed); }
 
 void set_zone_vector_path(ZoneVectorPath path) {
-#if FOLDQUEST_ZONE_AVX2
-  if (path == ZoneVectorPath::avx2) {
-    __builtin_cpu_init();
-    if (!__builtin_cpu_supports("avx2")) path = ZoneVectorPath::portable;
-  }
-#else
-  path = ZoneVectorPath::portable;
-#endif
+  const ZoneVectorPath best = best_vector_path();
+  if (path == ZoneVectorPath::avx512 && best != ZoneVectorPath::avx512) path = ZoneVectorPath::avx2;
+  if (path == ZoneVectorPath::avx2 && best == ZoneVectorPath::portable) path = ZoneVectorPath::portable;
   vector_path_setting().store(path, std::memory_order_relaxed);
 }
 

@@ -57,7 +57,9 @@
 // floating contraction), so with the C library's powers (the portable path)
 // the lanes give the same bits as one point at a time, and with the vector
 // powers (AVX2) they differ by a few ulp per power: scores within 1e-12
-// relative of the reference kernel (the tests compare the paths).
+// relative of the reference kernel (the tests compare the paths).  The
+// AVX-512 path differs from the AVX2 path only in how many lanes one call
+// of the vector functions takes.
 #pragma once
 
 #include <cmath>
@@ -70,13 +72,17 @@
 #include "foldquest/math/vec2.hpp"
 #include "foldquest/models/trishear_straight.hpp"
 
-#if FOLDQUEST_ZONE_AVX2
+#if FOLDQUEST_ZONE_MVEC
 #include <immintrin.h>
-// glibc's AVX2 power, sine and cosine of four doubles (libmvec), called only
-// from code compiled for AVX2 and only on processors that have it.
+// glibc's power, sine and cosine of four doubles (AVX2) and of eight
+// (AVX-512), from libmvec; called only from code compiled for those
+// instruction sets and only on processors that have them.
 extern "C" [[gnu::target("avx2")]] __m256d _ZGVdN4vv_pow(__m256d x, __m256d y);
 extern "C" [[gnu::target("avx2")]] __m256d _ZGVdN4v_sin(__m256d x);
 extern "C" [[gnu::target("avx2")]] __m256d _ZGVdN4v_cos(__m256d x);
+extern "C" [[gnu::target("avx512f")]] __m512d _ZGVeN8vv_pow(__m512d x, __m512d y);
+extern "C" [[gnu::target("avx512f")]] __m512d _ZGVeN8v_sin(__m512d x);
+extern "C" [[gnu::target("avx512f")]] __m512d _ZGVeN8v_cos(__m512d x);
 #endif
 
 namespace fq::zone {
@@ -149,7 +155,7 @@ struct ScalarMath {
   }
 };
 
-#if FOLDQUEST_ZONE_AVX2
+#if FOLDQUEST_ZONE_MVEC
 // glibc's vector functions (libmvec), four lanes at a time: within a few
 // ulp of the C library's.
 struct Avx2Math {
@@ -165,6 +171,19 @@ struct Avx2Math {
       _mm256_storeu_pd(c + i, _ZGVdN4v_cos(x));
       _mm256_storeu_pd(s + i, _ZGVdN4v_sin(x));
     }
+  }
+};
+
+// The same, all eight lanes in one call.
+struct Avx512Math {
+  static_assert(kLanes == 8);
+  [[gnu::target("avx512f")]] static void pow(const double* r, double e, double* out) {
+    _mm512_storeu_pd(out, _ZGVeN8vv_pow(_mm512_loadu_pd(r), _mm512_set1_pd(e)));
+  }
+  [[gnu::target("avx512f")]] static void sincos(const double* t, double* c, double* s) {
+    const __m512d x = _mm512_loadu_pd(t);
+    _mm512_storeu_pd(c, _ZGVeN8v_cos(x));
+    _mm512_storeu_pd(s, _ZGVeN8v_sin(x));
   }
 };
 #endif
@@ -273,17 +292,23 @@ struct Lanes {
     return step_lanes<kKind, kLinear, ScalarMath>(k, b);
   }
 
-#if FOLDQUEST_ZONE_AVX2
+#if FOLDQUEST_ZONE_MVEC
   template <Kind kKind, bool kLinear>
   [[gnu::target("avx2")]] static bool step_avx2(const K& k, B& b) {
     return step_lanes<kKind, kLinear, Avx2Math>(k, b);
+  }
+  template <Kind kKind, bool kLinear>
+  [[gnu::target("avx512f")]] static bool step_avx512(const K& k, B& b) {
+    return step_lanes<kKind, kLinear, Avx512Math>(k, b);
   }
 #endif
 
   template <Kind kKind, bool kLinear>
   static bool step(const K& k, B& b) {
-#if FOLDQUEST_ZONE_AVX2
-    if (zone_vector_path() == ZoneVectorPath::avx2) return step_avx2<kKind, kLinear>(k, b);
+#if FOLDQUEST_ZONE_MVEC
+    const ZoneVectorPath path = zone_vector_path();
+    if (path == ZoneVectorPath::avx512) return step_avx512<kKind, kLinear>(k, b);
+    if (path == ZoneVectorPath::avx2) return step_avx2<kKind, kLinear>(k, b);
 #endif
     return step_portable<kKind, kLinear>(k, b);
   }

@@ -629,15 +629,15 @@ struct VectorPathScope {
   ZoneVectorPath saved;
 };
 
-// The vector power (AVX2 path, general s) is within a few ulp of pow per
+// The vector power (AVX2 and AVX-512 paths, general s) is within a few ulp of pow per
 // step; over 60 steps that stays far inside this bound.
 constexpr auto kVectorPower = fqtest::Tol::rel(1e-12, "relative", "a few ulp per power over 60 zone steps");
 
 TEST(TrishearKernel, BatchedZoneStepGivesTheBitsOfOnePointAtATime) {
- for (ZoneVectorPath path : {ZoneVectorPath::portable, ZoneVectorPath::avx2}) {
+ for (ZoneVectorPath path : {ZoneVectorPath::portable, ZoneVectorPath::avx2, ZoneVectorPath::avx512}) {
   const VectorPathScope scope(path);
-  // Only the AVX2 path's vector power (s not 1, 2 or 0.5) may differ.
-  const bool vector_power = zone_vector_path() == ZoneVectorPath::avx2;
+  // Only the vector paths' power (s not 1, 2 or 0.5) may differ.
+  const bool vector_power = zone_path_has_vector_functions(zone_vector_path());
   for (double s : {1.0, 1.7, 2.0}) {
     const fqtest::Tol tol = vector_power && s == 1.7 ? kVectorPower : fqtest::Tol::exact();
     for (double inc : {-1.0, -0.3, 0.7}) {
@@ -664,11 +664,11 @@ TEST(TrishearKernel, BatchedZoneStepGivesTheBitsOfOnePointAtATime) {
 }
 
 TEST(TrishearKernel, BatchedDipsGiveWhatOneDipAtATimeGives) {
-  for (ZoneVectorPath path : {ZoneVectorPath::portable, ZoneVectorPath::avx2}) {
+  for (ZoneVectorPath path : {ZoneVectorPath::portable, ZoneVectorPath::avx2, ZoneVectorPath::avx512}) {
     const VectorPathScope scope(path);
-    // The AVX2 path takes the dips' sines and cosines (and general powers)
+    // The vector paths take the dips' sines and cosines (and general powers)
     // from vector functions, a few ulp from the C library's.
-    const fqtest::Tol tol = zone_vector_path() == ZoneVectorPath::avx2 ? kVectorPower : fqtest::Tol::exact();
+    const fqtest::Tol tol = zone_path_has_vector_functions(zone_vector_path()) ? kVectorPower : fqtest::Tol::exact();
     for (double s : {1.0, 1.7}) {
       for (double inc : {-0.5, 0.5}) {
         SCOPED_TRACE(testing::Message() << "s " << s << " inc " << inc);

@@ -1,6 +1,6 @@
 // Model runs of every shipped example scored with each way of stepping the
 // trishear zone (the one-point-at-a-time reference kernel, the batched
-// portable kernel and the batched AVX2 kernel): the scores agree within
+// portable kernel and the batched AVX2 and AVX-512 kernels): the scores agree within
 // rounding, and the batched kernels give the same score on every call.
 #include <cmath>
 #include <string>
@@ -40,6 +40,23 @@ double score(const fq::RunState& state, const std::vector<double>& model) {
   return out;
 }
 
+// The reference and the portable path are there in every build; a vector
+// path the processor or build lacks falls back to the next narrower one.
+TEST(ZoneVectorPaths, SettingAPathGivesItOrTheBestBelowIt) {
+  for (ZoneVectorPath p : {ZoneVectorPath::reference, ZoneVectorPath::portable}) {
+    const PathScope scope(p);
+    EXPECT_EQ(fq::zone_vector_path(), p);
+  }
+  ZoneVectorPath widest;
+  {
+    const PathScope scope(ZoneVectorPath::avx512);
+    widest = fq::zone_vector_path();
+    EXPECT_NE(widest, ZoneVectorPath::reference);
+  }
+  const PathScope scope(ZoneVectorPath::avx2);
+  EXPECT_EQ(fq::zone_vector_path(), widest == ZoneVectorPath::portable ? ZoneVectorPath::portable : ZoneVectorPath::avx2);
+}
+
 TEST(ZoneVectorPaths, EveryExampleScoresAlikeOnEveryPath) {
   struct Case {
     const char* example;
@@ -67,7 +84,7 @@ TEST(ZoneVectorPaths, EveryExampleScoresAlikeOnEveryPath) {
           reference = score(state, model);
         }
         ASSERT_TRUE(std::isfinite(reference));
-        for (ZoneVectorPath path : {ZoneVectorPath::portable, ZoneVectorPath::avx2}) {
+        for (ZoneVectorPath path : {ZoneVectorPath::portable, ZoneVectorPath::avx2, ZoneVectorPath::avx512}) {
           const PathScope scope(path);
           const double first = score(state, model);
           EXPECT_CLOSE(first, reference, kPathScores) << "path " << static_cast<int>(fq::zone_vector_path());
@@ -82,7 +99,7 @@ TEST(ZoneVectorPaths, EveryExampleScoresAlikeOnEveryPath) {
 // The detachment's and the bend's kernels, many points at once (the lanes)
 // against one point at a time, with crossings of the axial surface and of
 // the bend between zone steps: the same bits on the portable path, and
-// within the vector functions' rounding on the AVX2 path.
+// within the vector functions' rounding on the AVX2 and AVX-512 paths.
 
 constexpr double kDeg = 3.14159265358979323846 / 180;
 
@@ -101,9 +118,9 @@ std::vector<fq::Vec2> region_points(int n) {
 
 template <class Points, class Func>
 void expect_lanes_match_single(Points one_point, Func all_points) {
-  for (ZoneVectorPath path : {ZoneVectorPath::portable, ZoneVectorPath::avx2}) {
+  for (ZoneVectorPath path : {ZoneVectorPath::portable, ZoneVectorPath::avx2, ZoneVectorPath::avx512}) {
     const PathScope scope(path);
-    const bool vector_functions = fq::zone_vector_path() == ZoneVectorPath::avx2;
+    const bool vector_functions = fq::zone_path_has_vector_functions(fq::zone_vector_path());
     for (double s : {1.0, 1.7}) {
       for (double inc : {-0.5, 0.5}) {
         for (bool cov : {false, true}) {
@@ -141,7 +158,7 @@ TEST(ZoneVectorPaths, DetachmentLanesGiveWhatOnePointAtATimeGives) {
         return fq::trishear_func_decol(kernel(s, inc), p, c) == fq::DecolStatus::ok;
       });
   // Dips, refolded where they cross the axial surface.
-  for (ZoneVectorPath path : {ZoneVectorPath::portable, ZoneVectorPath::avx2}) {
+  for (ZoneVectorPath path : {ZoneVectorPath::portable, ZoneVectorPath::avx2, ZoneVectorPath::avx512}) {
     const PathScope scope(path);
     for (double inc : {-0.5, 0.5}) {
       const fq::TrishearDecol k = kernel(1.7, inc);
@@ -151,7 +168,7 @@ TEST(ZoneVectorPaths, DetachmentLanesGiveWhatOnePointAtATimeGives) {
       std::vector<double> tb = ta, sb = sa;
       EXPECT_EQ(fq::trishear_func_dip_decol(k, a, ta, sa), fq::DecolStatus::ok);
       for (std::size_t i = 0; i < b.size(); ++i) EXPECT_EQ(fq::trishear_decol_dip(k, b[i], tb[i], sb[i]), fq::DecolStatus::ok);
-      const fqtest::Tol tol = fq::zone_vector_path() == ZoneVectorPath::avx2
+      const fqtest::Tol tol = fq::zone_path_has_vector_functions(fq::zone_vector_path())
                                   ? fqtest::Tol::rel(1e-11, "relative", "vector functions over 80 steps")
                                   : fqtest::Tol::exact();
       for (std::size_t i = 0; i < a.size(); ++i) {
@@ -207,10 +224,10 @@ TEST(ZoneVectorPaths, ListricLanesGiveWhatOnePointAtATimeGives) {
   };
   for (double inc : {-0.5, 0.5}) {
     for (bool cov : {false, true}) {
-      for (ZoneVectorPath path : {ZoneVectorPath::portable, ZoneVectorPath::avx2}) {
+      for (ZoneVectorPath path : {ZoneVectorPath::portable, ZoneVectorPath::avx2, ZoneVectorPath::avx512}) {
         const PathScope scope(path);
         SCOPED_TRACE(testing::Message() << "inc " << inc << " cov " << cov << " path " << static_cast<int>(path));
-        const fqtest::Tol tol = fq::zone_vector_path() == ZoneVectorPath::avx2
+        const fqtest::Tol tol = fq::zone_path_has_vector_functions(fq::zone_vector_path())
                                     ? fqtest::Tol::rel(1e-11, "relative", "vector power")
                                     : fqtest::Tol::exact();
         const fq::TrishearListric k = kernel(1.7, inc / 10);
