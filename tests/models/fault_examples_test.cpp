@@ -1,8 +1,9 @@
-// The shipped examples of the detachment ramp (examples/decol), the fault
-// with a bend (examples/bend), the kink fold (examples/kink_fold) and the
-// listric fault (examples/listric): their data files are what the
-// generators make from the true models, their grid searches find those
-// models, and every options file runs foldquest to the end.
+// The shipped examples of the straight ramp (examples/straight_ramp), the
+// detachment ramp (examples/decol), the fault with a bend (examples/bend),
+// the kink fold (examples/kink_fold) and the listric fault
+// (examples/listric): their data files are what the generators make from
+// the true models, their grid searches find those models, and every options
+// file runs foldquest to the end.
 //
 // To write the data files again:
 //   build/tests/models_fault_examples_test --gtest_also_run_disabled_tests
@@ -22,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include "foldquest/report/temp_dir.hpp"
+#include "examples/tools/straight_ramp_data.hpp"
 #include "tests/models/trishear_bend_example_data.hpp"
 #include "tests/models/trishear_decol_example_data.hpp"
 #include "tests/models/parallel_fpf_example_data.hpp"
@@ -37,7 +39,15 @@ struct Example {
   std::map<std::string, std::string> (*files)();
   std::vector<double> (*true_model)();
 };
+// The straight ramp's generator (examples/tools, shared with
+// gen_straight_ramp) as a map of file names to contents.
+std::map<std::string, std::string> straight_ramp_files() {
+  const fqexample::straight_ramp::DataSet d = fqexample::straight_ramp::make_data();
+  return {{"beds.txt", d.beds}, {"dips.txt", d.dips}, {"faultpts.txt", d.faultpts}};
+}
+
 const Example kExamples[] = {
+    {"straight_ramp", straight_ramp_files, fqexample::straight_ramp::true_model},
     {"bend", fqtest::bend_example::files, fqtest::bend_example::true_model},
     {"decol", fqtest::decol_example::files, fqtest::decol_example::true_model},
     {"kink_fold", fqtest::kink_example::files, fqtest::kink_example::true_model},
