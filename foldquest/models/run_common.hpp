@@ -10,12 +10,40 @@
 #include <string>
 #include <vector>
 
-#include "foldquest/state/run_state.hpp"
 #include "foldquest/fit/err_and_prob.hpp"
+#include "foldquest/math/geometry.hpp"
+#include "foldquest/state/run_state.hpp"
 #include "foldquest/fit/slot_check.hpp"
 #include "foldquest/models/restored_section.hpp"
 
 namespace fq {
+
+// tan(phi), the slope of the trishear zone's boundaries, for phi in radians
+// of the run's pi; at phi = pi/2 exactly, tan(89 degrees) instead of the
+// pole.
+inline double zone_slope(double phi) {
+  constexpr double kTan89Degrees = 57.29010354714842;
+  return phi == Constants::pi / 2 ? kTan89Degrees : std::tan(phi);
+}
+
+// Restores one bed or terrace: its points into the fault-tip frame `in`,
+// through `move(work, cov)` (the model's kernel), and back to the map with
+// the frame `out` (the tip where the kernel left it).  `work` receives the
+// restored points; `cov`, when not empty, starts as diag(sigma^2, sigma^2)
+// (isotropic: its turn into the frame is the identity and is skipped) and
+// receives each point's covariance in the map frame.  Returns what `move`
+// returns.
+template <class Move>
+auto restore_in_frames(const TipFrame& in, const TipFrame& out, std::span<const Vec2> pts, std::span<Vec2> work,
+                       std::span<Mat2> cov, double sigma, Move move) {
+  for (std::size_t i = 0; i < pts.size(); ++i) work[i] = in.to_ze(pts[i]);
+  const double var = sigma * sigma;
+  for (Mat2& c : cov) c = Mat2{var, 0, 0, var};
+  const auto result = move(work, cov);
+  for (Vec2& p : work) p = out.to_xy(p);
+  for (Mat2& c : cov) c = out.cov_to_xy(c);
+  return result;
+}
 
 // Which data types the run scores.
 struct DataSwitches {

@@ -95,8 +95,6 @@ namespace {
 
 constexpr double pi = Constants::pi;
 constexpr double half_pi = pi / 2;  // 1.5707963705062866, exact
-// tan(89 degrees) with the run's pi: the boundary slope used for phi = 90.
-constexpr double kTan89Degrees = 57.29010354714842;
 
 // The geometry of one model: angles, slope, bend, tips and the frame of the
 // final tip.
@@ -129,15 +127,9 @@ struct BendModel {
 // identity) and is turned back to the map frame.
 bool restore_points(const BendModel& g, const TrishearBend& k, const TipOnFault& tip_after,
                     std::span<const Vec2> pts, std::span<Vec2> work, std::span<Mat2> cov, double sigma) {
-  const TipFrame start = g.frame(g.final_tip, g.final_tip.segment);
-  for (std::size_t i = 0; i < pts.size(); ++i) work[i] = start.to_ze(pts[i]);
-  const double var = sigma * sigma;
-  for (Mat2& c : cov) c = Mat2{var, 0, 0, var};
-  const bool ok = trishear_func_bend(k, work, cov);
-  const TipFrame end = g.frame(tip_after, k.end_segment());
-  for (Vec2& p : work) p = end.to_xy(p);
-  for (Mat2& c : cov) c = end.cov_to_xy(c);
-  return ok;
+  return restore_in_frames(g.frame(g.final_tip, g.final_tip.segment), g.frame(tip_after, k.end_segment()), pts, work,
+                           cov, sigma,
+                           [&](std::span<Vec2> w, std::span<Mat2> c) { return trishear_func_bend(k, w, c); });
 }
 
 // The geometry of one parameter vector.  False when it is refused.
@@ -183,7 +175,7 @@ bool bend_model(const RunState& state, std::span<const double> params, BendModel
   const double dd_deg = std::abs(a1_deg - a2_deg);
   if (!(phi < std::max(dd / 2, (pi - dd) / 2)) || !(phi_deg < std::max(dd_deg / 2, (180 - dd_deg) / 2)))
     return false;
-  g.m = phi == half_pi ? kTan89Degrees : std::tan(phi);
+  g.m = zone_slope(phi);
 
   // The bend and the tips.  The given tip is on segment 2 below the
   // bend, else on segment 1; the bend is where its segment reaches bendy.

@@ -75,22 +75,13 @@ namespace {
 
 constexpr double pi = Constants::pi;
 constexpr double half_pi = pi / 2;  // 1.5707963705062866, exact
-// tan(89 degrees) with the run's pi: the boundary slope used for phi = 90.
-constexpr double kTan89Degrees = 57.29010354714842;
 
-// Restores one bed or terrace into `work` (map frame); `cov`, when not
-// empty, starts as diag(sigma^2, sigma^2) (isotropic: its turn into the
-// fault-tip frame is the identity) and ends as each point's covariance in
-// the map frame.
+// Restores one bed or terrace (see restore_in_frames); the kernel returns
+// the points relative to the final tip.
 DecolStatus restore_points(const TipFrame& frame, const TrishearDecol& kernel, std::span<const Vec2> pts,
                            std::span<Vec2> work, std::span<Mat2> cov, double sigma) {
-  for (std::size_t i = 0; i < pts.size(); ++i) work[i] = frame.to_ze(pts[i]);
-  const double var = sigma * sigma;
-  for (Mat2& c : cov) c = Mat2{var, 0, 0, var};
-  const DecolStatus status = trishear_func_decol(kernel, work, cov);
-  for (Vec2& p : work) p = frame.to_xy(p);
-  for (Mat2& c : cov) c = frame.cov_to_xy(c);
-  return status;
+  return restore_in_frames(frame, frame, pts, work, cov, sigma,
+                           [&](std::span<Vec2> w, std::span<Mat2> c) { return trishear_func_decol(kernel, w, c); });
 }
 
 // Distance of the fault point q from the nearer fault segment.  The line
@@ -155,7 +146,7 @@ bool decol_fault(const RunState& state, std::span<const double> params, DecolFau
   const double tan_ramp = std::tan(ramp_angle);
   const double phi = phi_deg * pi / 180;
   if (!(phi < 0.5 * std::max(ramp_angle, pi - ramp_angle))) return false;
-  f.m = phi == half_pi ? kTan89Degrees : std::tan(phi);
+  f.m = zone_slope(phi);
 
   // The tips and the bend.
   const double d = slip * povers;

@@ -56,8 +56,6 @@ namespace {
 
 constexpr double pi = Constants::pi;
 constexpr double half_pi = pi / 2;
-// tan(89 degrees) with the run's pi: the boundary slope used for phi = 90.
-constexpr double kTan89Degrees = 57.29010354714842;
 
 bool finite(Vec2 p) { return std::isfinite(p.x) && std::isfinite(p.y); }
 
@@ -92,7 +90,7 @@ bool listric_geometry(const RunState& state, std::span<const double> params, Lis
   g.theta_max = tm;
   g.phi = params[4] * pi / 180;
   if (!(g.phi < 0.5 * std::max(tm_full, pi - tm_full))) return false;
-  g.m = g.phi == half_pi ? kTan89Degrees : std::tan(g.phi);
+  g.m = zone_slope(g.phi);
   g.povers = params[5];
   g.s = params[6];
   g.rc = params[7];

@@ -51,24 +51,14 @@ namespace {
 
 constexpr double pi = Constants::pi;
 constexpr double half_pi = pi / 2;  // 1.5707963705062866, exact
-// tan(89 degrees) with the run's pi: the boundary slope used for phi = 90.
-constexpr double kTan89Degrees = 57.29010354714842;
 
-// Restores one bed or terrace.  `work` receives the restored points in the
-// map frame; `cov`, when not empty, starts as diag(sigma^2, sigma^2) and
-// receives each restored point's covariance in the map frame.  The start
-// covariance is isotropic, so its turn into the fault-tip frame is the
-// identity and is skipped; the turn back is not.  False when the kernel
-// could not step the slip.
+// Restores one bed or terrace (see restore_in_frames); the kernel returns
+// the points relative to the final tip.  False when the kernel could not
+// step the slip.
 bool restore_points(const TipFrame& frame, const TrishearStr& kernel, std::span<const Vec2> pts,
                     std::span<Vec2> work, std::span<Mat2> cov, double sigma) {
-  for (std::size_t i = 0; i < pts.size(); ++i) work[i] = frame.to_ze(pts[i]);
-  const double var = sigma * sigma;
-  for (Mat2& c : cov) c = Mat2{var, 0, 0, var};
-  const bool ok = trishear_func(kernel, work, cov);
-  for (Vec2& p : work) p = frame.to_xy(p);
-  for (Mat2& c : cov) c = frame.cov_to_xy(c);
-  return ok;
+  return restore_in_frames(frame, frame, pts, work, cov, sigma,
+                           [&](std::span<Vec2> w, std::span<Mat2> c) { return trishear_func(kernel, w, c); });
 }
 
 // The fault of one parameter vector: its angles, the zone's slope and the
@@ -94,7 +84,7 @@ StrFault str_fault(const RunState& state, std::span<const double> params) {
   f.ramp_dir = f.ramp_angle > half_pi ? -1 : 1;
   f.ramp_acute = std::min(f.ramp_angle, pi - f.ramp_angle);
   const double phi = params[4] * pi / 180;
-  f.m = phi == half_pi ? kTan89Degrees : std::tan(phi);
+  f.m = zone_slope(phi);
   // The final tip lies slip * povers up the ramp from the initial one.
   const double d = f.slip * f.povers;
   const Vec2 given{params[0], params[1]};
