@@ -11,8 +11,8 @@
 // the point is done the lane takes the next waiting point, so lanes do not
 // idle while points wait.
 //
-// Each model supplies a policy M (see the straight ramp's, the detachment's
-// and the bend's kernels):
+// Each model supplies a policy M (TrishearStrLanes, TrishearDecolLanes,
+// TrishearBendLanes and TrishearListricLanes in the kernel files):
 //
 //   using Constants = ...;   the call's constants (passed as `k` below)
 //   using State = ...;       one point's scalar state
