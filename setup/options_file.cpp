@@ -41,6 +41,26 @@ void watch_temp(const std::string& path) {
 
 void unwatch_temp() { g_temp_set = 0; }
 
+// Holds back the signals the handlers answer while the temporary file is
+// created and handed to them: an interrupt in between would otherwise end
+// setup with the file left behind.  A signal that arrives meanwhile is
+// delivered when the scope ends, to the handler that removes the file.
+class HoldSignals {
+ public:
+  HoldSignals() {
+    sigset_t block;
+    sigemptyset(&block);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&block, sig);
+    sigprocmask(SIG_BLOCK, &block, &saved_);
+  }
+  ~HoldSignals() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+  HoldSignals(const HoldSignals&) = delete;
+  HoldSignals& operator=(const HoldSignals&) = delete;
+
+ private:
+  sigset_t saved_;
+};
+
 // Tries the names "<target>.incomplete", "<target>.incomplete.2", ... and
 // creates the first that does not exist yet; -1 when none can be created.
 int create_temp(const std::string& target, std::string& temp) {
@@ -79,6 +99,7 @@ bool OptionsFile::open(const std::string& target) {
   if (fs::is_directory(path, ec) || special_file(path.string())) return false;
   if (fs::exists(path, ec) && ::access(path.c_str(), W_OK) != 0) return false;
 
+  const HoldSignals hold;
   std::string temp;
   const int fd = create_temp(path.string(), temp);
   if (fd < 0) return false;
