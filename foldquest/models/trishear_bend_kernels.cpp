@@ -398,15 +398,7 @@ struct TrishearBendKernel {
   template <class Carry>
   void zone_step(BendPointState& st, Carry carry) const {
     const Vec2 at{st.zeta, st.eta};
-    Vec2 dv;
-    if constexpr (std::is_same_v<Carry, CovCarry>) {
-      Mat2 j;
-      dv = k.zone_.displacement(at, &j);
-      *carry.c = (j * *carry.c) * transpose(j);
-    } else {
-      dv = k.zone_.displacement(at, nullptr);
-    }
-    if constexpr (std::is_same_v<Carry, DipCarry>) k.zone_.rotate_dip(at, *carry.theta, *carry.sigma);
+    const Vec2 dv = zone::zone_displacement(k.zone_, at, carry);
     st.slip += k.increment_;
     st.zeta += dv.x - k.tip_advance_;
     st.eta += dv.y;

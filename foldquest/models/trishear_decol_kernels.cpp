@@ -363,15 +363,7 @@ struct TrishearDecolKernel {
   template <class Carry>
   static void zone_step(const TrishearDecol& k, DecolState& st, Carry carry) {
     const Vec2 at{st.zeta, st.eta};
-    Vec2 d;
-    if constexpr (std::is_same_v<Carry, CovCarry>) {
-      Mat2 j;
-      d = k.zone_.displacement(at, &j);
-      *carry.c = (j * *carry.c) * transpose(j);
-    } else {
-      d = k.zone_.displacement(at, nullptr);
-    }
-    if constexpr (std::is_same_v<Carry, DipCarry>) k.zone_.rotate_dip(at, *carry.theta, *carry.sigma);
+    const Vec2 d = zone::zone_displacement(k.zone_, at, carry);
     st.zeta += d.x - k.tip_advance_;
     st.eta += d.y;
     st.slip += k.increment_;  // a whole increment always changes the slip (see step_count_ok_)

@@ -731,15 +731,7 @@ struct TrishearListricKernel {
       if (f.y >= m * f.x + 1 || f.y <= -m * f.x - 1) diag::report("Error: Point should not be in the trishear zone.");
     }
     if (f.x > 0 && k.zone_.defined()) {
-      Vec2 dv;
-      if constexpr (std::is_same_v<Carry, CovCarry>) {
-        Mat2 j;
-        dv = k.zone_.displacement(f, &j);
-        *carry.c = (j * *carry.c) * transpose(j);
-      } else {
-        dv = k.zone_.displacement(f, nullptr);
-      }
-      if constexpr (std::is_same_v<Carry, DipCarry>) k.zone_.rotate_dip(f, *carry.theta, *carry.sigma);
+      const Vec2 dv = zone::zone_displacement(k.zone_, f, carry);
       f.x += dv.x;
       f.y += dv.y;
     } else if (f.y > 0) {

@@ -241,18 +241,7 @@ struct TrishearStrKernel {
   template <class Carry>
   static void zone_step(const TrishearStr& k, PointState& st, Carry carry) {
     st.slip += k.increment_;
-    const Vec2 at{st.zeta, st.eta};
-    Vec2 d;
-    if constexpr (std::is_same_v<Carry, CovCarry>) {
-      Mat2 j;
-      d = k.zone_.displacement(at, &j);
-      *carry.c = (j * *carry.c) * transpose(j);
-    } else {
-      d = k.zone_.displacement(at, nullptr);
-    }
-    if constexpr (std::is_same_v<Carry, DipCarry>) {
-      k.zone_.rotate_dip(at, *carry.theta, *carry.sigma);
-    }
+    const Vec2 d = zone::zone_displacement(k.zone_, {st.zeta, st.eta}, carry);
     const double v_zeta = d.x - k.tip_advance_;
     const double v_eta = d.y;
     st.zeta += v_zeta;

@@ -115,6 +115,23 @@ inline constexpr int kLanes = 8;
 // Few points gain nothing from lanes.
 inline constexpr std::size_t kBatchFrom = 2 * kLanes;
 
+// One point's zone step at `at` (zeta > 0) through the field `z`, one point
+// at a time: the field's displacement, with what the point carries stepped
+// (its covariance C := J C J^T, its dip rotated with its uncertainty).
+template <class Carry>
+inline Vec2 zone_displacement(const TrishearZone& z, Vec2 at, Carry carry) {
+  if constexpr (std::is_same_v<Carry, CovCarry>) {
+    Mat2 j;
+    const Vec2 d = z.displacement(at, &j);
+    *carry.c = (j * *carry.c) * transpose(j);
+    return d;
+  } else {
+    const Vec2 d = z.displacement(at, nullptr);
+    if constexpr (std::is_same_v<Carry, DipCarry>) z.rotate_dip(at, *carry.theta, *carry.sigma);
+    return d;
+  }
+}
+
 // Sets a point and what it carries to NaN (a failed point).
 template <class Carry>
 inline void set_failed(Vec2& p, Carry carry) {
