@@ -65,14 +65,7 @@ std::vector<double> params_of_model(const RunState& st, const results::ResultsFi
 }
 
 bool write_text(const std::string& path, const std::string& text, std::ostream& err) {
-  std::ofstream f(path, std::ios::binary);
-  f << text;
-  f.close();
-  if (!f) {
-    err << "foldquest model: cannot write '" << path << "'\n";
-    return false;
-  }
-  return true;
+  return write_text_file(path, text, "foldquest model", err);
 }
 
 const char* kind_name(KeptSet::Kind k) {

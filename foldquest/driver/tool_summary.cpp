@@ -67,14 +67,7 @@ void print_model(std::ostream& out, const std::vector<ParamName>& names, const P
 }
 
 bool write_file(const std::string& path, const std::string& text, std::ostream& err) {
-  std::ofstream f(path, std::ios::binary);
-  f << text;
-  f.close();
-  if (!f) {
-    err << "foldquest summary: cannot write '" << path << "'\n";
-    return false;
-  }
-  return true;
+  return write_text_file(path, text, "foldquest summary", err);
 }
 
 // Grid search and the Monte Carlo methods.

@@ -4,10 +4,25 @@
 
 #include <charconv>
 #include <cmath>
+#include <fstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
 namespace fq::tool {
+
+// Writes `text` to the file `path`; false, with "<tool>: cannot write
+// '<path>'" on `err`, when it could not be written whole.
+inline bool write_text_file(const std::string& path, const std::string& text, const char* tool, std::ostream& err) {
+  std::ofstream f(path, std::ios::binary);
+  f << text;
+  f.close();
+  if (!f) {
+    err << tool << ": cannot write '" << path << "'\n";
+    return false;
+  }
+  return true;
+}
 
 // Shortest text that reads back as the same double (CSV files: nothing is
 // lost between a tool and the reader of its file).  NaN is "nan", the

@@ -15,17 +15,13 @@
 #include "foldquest/driver/startup.hpp"
 #include "foldquest/methods/chain.hpp"
 #include "freeformat/writer.hpp"
+#include "tests/support/files.hpp"
 
 namespace {
 
-namespace fs = std::filesystem;
+using fqtest::read_file;
 
-std::string read_file(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+namespace fs = std::filesystem;
 
 class ChainsThreads : public testing::Test {
  protected:

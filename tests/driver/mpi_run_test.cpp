@@ -10,17 +10,13 @@
 #include <string>
 
 #include "foldquest/methods/ranks.hpp"
+#include "tests/support/files.hpp"
 
 namespace {
 
-namespace fs = std::filesystem;
+using fqtest::read_file;
 
-std::string read_file(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+namespace fs = std::filesystem;
 
 // A section of one bed of two points and a straight-ramp grid of
 // 101 x 11 x 9 x 3 x 1 x 5 x 1 = 149,985 models (odd, and more than one

@@ -25,8 +25,11 @@
 #include "foldquest/driver/choose.hpp"
 #include "foldquest/input/data_files.hpp"
 #include "foldquest/report/results_file.hpp"
+#include "tests/support/files.hpp"
 
 namespace {
+
+using fqtest::read_file;
 
 namespace fs = std::filesystem;
 
@@ -43,13 +46,6 @@ const Example kExamples[] = {
     {"listric", {2200, -1450, 400, 40, 30, 1.5, 1, 1500, -2000, 150}, {50, 50, 50, 0, 0, 0, 0, 0, 0, 0}},
     {"kink_fold", {2000, -300, 300, 35, 10, -900, 120}, {50, 50, 50, 0, 0, 0, 0}},
 };
-
-std::string read_file(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 void write_file(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
 

@@ -10,17 +10,13 @@
 #include <sstream>
 #include <string>
 #include <vector>
+#include "tests/support/files.hpp"
 
 namespace {
 
-namespace fs = std::filesystem;
+using fqtest::read_file;
 
-std::string read_file(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+namespace fs = std::filesystem;
 
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> out;

@@ -17,39 +17,21 @@
 #include "foldquest/report/results_file.hpp"
 #include "foldquest/report/temp_dir.hpp"
 #include "examples/tools/straight_ramp_data.hpp"
+#include "tests/support/files.hpp"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+using fqtest::read_file;
+using fqtest::lines_of;
+using fqtest::words_of;
 
 namespace ex = fqexample::straight_ramp;
 
 // The model the data were made with (final tip, slip, ramp, phi, P/S, s,
 // growth slip); the README gives the same values.
 const std::vector<double> kTrueModel = ex::true_model();
-
-std::string read_file(const fs::path& p) {
-  std::ifstream in(p);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-std::vector<std::string> lines_of(const fs::path& p) {
-  std::vector<std::string> out;
-  std::ifstream in(p);
-  std::string l;
-  while (std::getline(in, l)) out.push_back(l);
-  return out;
-}
-
-// The words of a line.
-std::vector<std::string> words_of(const std::string& line) {
-  std::istringstream in(line);
-  std::vector<std::string> out;
-  for (std::string w; in >> w;) out.push_back(w);
-  return out;
-}
 
 // The first word of the line that the options file marks with `comment`.
 std::string answer_marked(const fs::path& opt, const std::string& comment) {

@@ -28,10 +28,15 @@
 #include "tests/models/trishear_decol_example_data.hpp"
 #include "tests/models/parallel_fpf_example_data.hpp"
 #include "tests/models/trishear_listric_example_data.hpp"
+#include "tests/support/files.hpp"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+using fqtest::read_file;
+using fqtest::lines_of;
+using fqtest::words_of;
 
 // One shipped example: its folder and its generator.
 struct Example {
@@ -56,29 +61,6 @@ const Example kExamples[] = {
 void PrintTo(const Example& e, std::ostream* os) { *os << e.folder; }
 
 fs::path folder_of(const Example& e) { return fs::path(FOLDQUEST_SOURCE_DIR) / "examples" / e.folder; }
-
-std::string read_file(const fs::path& p) {
-  std::ifstream in(p);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-std::vector<std::string> lines_of(const fs::path& p) {
-  std::vector<std::string> out;
-  std::ifstream in(p);
-  std::string l;
-  while (std::getline(in, l)) out.push_back(l);
-  return out;
-}
-
-// The words of a line.
-std::vector<std::string> words_of(const std::string& line) {
-  std::istringstream in(line);
-  std::vector<std::string> out;
-  for (std::string w; in >> w;) out.push_back(w);
-  return out;
-}
 
 // The first word of the line that the options file marks with `comment`.
 std::string answer_marked(const fs::path& opt, const std::string& comment) {

@@ -22,10 +22,13 @@
 #include "foldquest/driver/run_state_dump.hpp"
 #include "foldquest/driver/startup.hpp"
 #include "foldquest/driver/choose.hpp"
+#include "tests/support/files.hpp"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+using fqtest::read_file;
 
 // One answer of a dialogue.  Most answers are typed to both programs; setup
 // alone asks the numbers of beds and terraces, and foldquest alone asks for
@@ -143,13 +146,6 @@ const std::vector<Row> kRows = {
 
 // Test names show the row's name.
 void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
-
-std::string read_file(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
 
 class RoundTrip : public ::testing::TestWithParam<Row> {
  protected:
